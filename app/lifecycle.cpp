@@ -1,0 +1,39 @@
+// Start-up and shut-down of the window.
+
+#include "frmZephrin.h"
+#include "handler_trap.h"
+#include "platform/serial_port.h"
+#include "platform/settings_store.h"
+
+void frmZephrin::Form_Load()
+{
+    ui.application().setTitle(AppName);
+    // Every received burst raises the receive event; the box's modem lines stay quiet.
+    MSComm1.setRThreshold(1);
+    MSComm1.setRTSEnable(false);
+    MSComm1.setDTREnable(false);
+}
+
+void frmZephrin::closeLinksAndStorePosition()
+{
+    if (MSComm1.portOpen())
+        MSComm1.setPortOpen(false);
+    FormWindow& window = ui.window();
+    settings.saveSetting(AppName, "settings", "FormLeft",
+                         QString::number(static_cast<float>(window.left())));
+    settings.saveSetting(AppName, "settings", "FormTop",
+                         QString::number(static_cast<float>(window.top())));
+}
+
+void frmZephrin::Form_Unload(int& /*cancel*/)
+{
+    trapped("form_unload", [&] { closeLinksAndStorePosition(); });
+}
+
+void frmZephrin::Exit_Click()
+{
+    trapped("exit", [&] {
+        closeLinksAndStorePosition();
+        ui.application().end();
+    });
+}

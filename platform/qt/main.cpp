@@ -1,0 +1,39 @@
+#include "app/frmZephrin.h"
+#include "qt_serial_port.h"
+#include "qt_settings_store.h"
+#include "qt_toolkit.h"
+
+#include <QApplication>
+#include <QMainWindow>
+#include <cstdio>
+#include <cstdlib>
+
+// Qt aborts when it finds no display; say so in one line, with what to do instead.
+static bool displayAvailable()
+{
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
+int main(int argc, char* argv[])
+{
+    if (!displayAvailable()) {
+        std::fprintf(stderr, "zephrin: no display to open the window on (DISPLAY is not set); "
+                             "start it from a desktop session, or without one under a virtual "
+                             "display: xvfb-run -a zephrin\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(AppName);
+
+    QtSettingsStore settings;
+    QtSerialPort serialPort(settings);
+    QtToolkit toolkit;
+    frmZephrin form(toolkit, serialPort, settings);
+    form.Form_Load();
+    toolkit.mainWindow()->show();
+    return app.exec();
+}

@@ -1,0 +1,293 @@
+#include "qt_serial_port.h"
+
+#include "event_gate.h"
+#include "platform/runtime_error.h"
+#include "platform/serial_devices.h"
+#include "platform/settings_store.h"
+
+#include <QStringList>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// About three character times at 9600 baud.
+constexpr int BurstIdleMs = 3;
+
+struct LineSettings {
+    qint32 baud;
+    QSerialPort::Parity parity;
+    QSerialPort::DataBits dataBits;
+    QSerialPort::StopBits stopBits;
+};
+
+LineSettings parseLineSettings(const QString& text)
+{
+    const QStringList fields = text.split(',');
+    const auto invalid = [&] {
+        return RuntimeError(ErrorNumber::InvalidPropertyValue,
+                            QString("Invalid property value: line settings \"%1\" are not "
+                                    "\"baud,parity,data bits,stop bits\" such as \"9600,N,8,1\"")
+                                .arg(text));
+    };
+    if (fields.size() != 4)
+        throw invalid();
+    bool ok = false;
+    LineSettings s{};
+    s.baud = fields[0].trimmed().toInt(&ok);
+    if (!ok || s.baud <= 0)
+        throw invalid();
+    const QString parity = fields[1].trimmed().toUpper();
+    if (parity == "N") s.parity = QSerialPort::NoParity;
+    else if (parity == "E") s.parity = QSerialPort::EvenParity;
+    else if (parity == "O") s.parity = QSerialPort::OddParity;
+    else if (parity == "M") s.parity = QSerialPort::MarkParity;
+    else if (parity == "S") s.parity = QSerialPort::SpaceParity;
+    else throw invalid();
+    const int bits = fields[2].trimmed().toInt(&ok);
+    if (!ok || bits < 5 || bits > 8)
+        throw invalid();
+    s.dataBits = static_cast<QSerialPort::DataBits>(bits);
+    const QString stop = fields[3].trimmed();
+    if (stop == "1") s.stopBits = QSerialPort::OneStop;
+    else if (stop == "1.5") s.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == "2") s.stopBits = QSerialPort::TwoStop;
+    else throw invalid();
+    return s;
+}
+
+} // namespace
+
+QtSerialPort::QtSerialPort(const SettingsStore& store) : store_(store)
+{
+    burstEnd_.setSingleShot(true);
+    burstEnd_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&burstEnd_, &QTimer::timeout, [this] { raiseReceive(); });
+    QObject::connect(&port_, &QSerialPort::readyRead, [this] { bytesArrived(); });
+    QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
+        if (e == QSerialPort::ResourceError)
+            deviceLost();
+    });
+}
+
+QtSerialPort::~QtSerialPort()
+{
+    if (port_.isOpen())
+        port_.close();
+}
+
+QString QtSerialPort::deviceFor(int number) const
+{
+    return serialDeviceFor(store_, number);
+}
+
+QString QtSerialPort::devicePath() const
+{
+    return port_.isOpen() ? openDevice_ : deviceFor(commPort_);
+}
+
+QString QtSerialPort::portName() const
+{
+    return QString("COM%1 (%2)").arg(commPort_).arg(devicePath());
+}
+
+void QtSerialPort::setCommPort(int number)
+{
+    if (port_.isOpen())
+        throw RuntimeError(ErrorNumber::PortAlreadyOpen,
+                           QString("Port already open: close %1 before choosing another port")
+                               .arg(portName()));
+    if (number < 1 || number > 16)
+        throw RuntimeError(ErrorNumber::InvalidPropertyValue,
+                           QString("Invalid port number %1: choose COM1 to COM16").arg(number));
+    commPort_ = number;
+}
+
+void QtSerialPort::setPortOpen(bool open)
+{
+    if (!open) {
+        if (port_.isOpen())
+            port_.close();
+        burstEnd_.stop();
+        received_.clear();
+        return;
+    }
+    if (port_.isOpen())
+        throw RuntimeError(ErrorNumber::PortAlreadyOpen, QString("Port already open: %1 is open")
+                                                             .arg(portName()));
+    this->open();
+}
+
+void QtSerialPort::open()
+{
+    const QString path = deviceFor(commPort_);
+    const QString com = QString("COM%1").arg(commPort_);
+    const QString remap =
+        QString("or map %1 to the box's device with a line \"%1=/dev/ttyUSB0\" under "
+                "[serial ports] in %2")
+            .arg(com, store_.location());
+    const QString noAccess =
+        QString("Permission denied: %1 (%2) may not be opened by this user. Add yourself to the "
+                "dialout group (sudo adduser $USER dialout), log out and in again, then choose "
+                "the port again")
+            .arg(com, path);
+
+    struct stat info {};
+    if (::stat(path.toLocal8Bit().constData(), &info) != 0) {
+        if (errno == EACCES)
+            throw RuntimeError(ErrorNumber::DeviceUnavailable, noAccess);
+        throw RuntimeError(ErrorNumber::DeviceMissing,
+                           QString("Device missing: %1 (%2) does not exist. Plug in the switch "
+                                   "box's serial adapter and choose the port again, %3")
+                               .arg(com, path, remap));
+    }
+    if (!S_ISCHR(info.st_mode))
+        throw RuntimeError(ErrorNumber::DeviceMissing,
+                           QString("Not a serial device: %1 (%2) is no serial port. Choose the "
+                                   "port that the box is connected to, %3")
+                               .arg(com, path, remap));
+
+    port_.setPortName(path);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError error = port_.error();
+        const QString reason = port_.errorString();
+        port_.clearError();
+        if (error == QSerialPort::PermissionError) {
+            if (::access(path.toLocal8Bit().constData(), R_OK | W_OK) != 0)
+                throw RuntimeError(ErrorNumber::DeviceUnavailable, noAccess);
+            throw RuntimeError(ErrorNumber::DeviceUnavailable,
+                               QString("Device busy: %1 (%2) is in use by another program. Close "
+                                       "that program, then choose the port again")
+                                   .arg(com, path));
+        }
+        throw RuntimeError(ErrorNumber::DeviceMissing,
+                           QString("Cannot open %1 (%2): %3. Check the device, %4")
+                               .arg(com, path, reason, remap));
+    }
+    openDevice_ = path;
+    lost_ = false;
+    received_.clear();
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    try {
+        applyLineSettings();
+    } catch (const RuntimeError&) {
+        // The port opens at whatever settings it has; the caller sets the line settings next.
+        port_.clearError();
+    }
+    // A device without modem lines (a pty, some USB adapters) refuses these; it still works.
+    setDTREnable(dtr_);
+    setRTSEnable(rts_);
+    port_.clearError();
+}
+
+void QtSerialPort::applyLineSettings()
+{
+    const LineSettings s = parseLineSettings(settings_);
+    const bool ok = port_.setBaudRate(s.baud) && port_.setParity(s.parity) &&
+                    port_.setDataBits(s.dataBits) && port_.setStopBits(s.stopBits) &&
+                    port_.setFlowControl(QSerialPort::NoFlowControl);
+    if (!ok) {
+        const QString reason = port_.errorString();
+        port_.clearError();
+        throw RuntimeError(ErrorNumber::LineSettingsRefused,
+                           QString("Line settings refused: %1 does not take \"%2\" (%3). Check "
+                                   "that the port is a serial adapter")
+                               .arg(portName(), settings_, reason));
+    }
+}
+
+void QtSerialPort::setSettings(const QString& settings)
+{
+    parseLineSettings(settings);
+    settings_ = settings;
+    if (port_.isOpen())
+        applyLineSettings();
+}
+
+void QtSerialPort::setDTREnable(bool on)
+{
+    dtr_ = on;
+    if (port_.isOpen() && !port_.setDataTerminalReady(on))
+        port_.clearError();
+}
+
+void QtSerialPort::setRTSEnable(bool on)
+{
+    rts_ = on;
+    if (port_.isOpen() && !port_.setRequestToSend(on))
+        port_.clearError();
+}
+
+void QtSerialPort::output(const QString& text)
+{
+    if (!port_.isOpen()) {
+        if (lost_)
+            throw RuntimeError(ErrorNumber::PortNotOpen,
+                               QString("Operation valid only when the port is open: %1 was "
+                                       "disconnected. Plug it back in and choose the port again "
+                                       "from the Port menu")
+                                   .arg(portName()));
+        throw RuntimeError(ErrorNumber::PortNotOpen,
+                           QString("Operation valid only when the port is open: %1 is not open. "
+                                   "Choose the port from the Port menu")
+                               .arg(portName()));
+    }
+    port_.write(text.toLatin1());
+    port_.flush();
+    if (lost_ || port_.error() == QSerialPort::ResourceError ||
+        port_.error() == QSerialPort::WriteError) {
+        deviceLost();
+        throw RuntimeError(ErrorNumber::PortNotOpen,
+                           QString("Operation valid only when the port is open: %1 was "
+                                   "disconnected while writing. Plug it back in and choose the "
+                                   "port again from the Port menu")
+                               .arg(portName()));
+    }
+}
+
+QString QtSerialPort::input()
+{
+    received_ += port_.isOpen() ? port_.readAll() : QByteArray();
+    const QString text = QString::fromLatin1(received_);
+    received_.clear();
+    return text;
+}
+
+void QtSerialPort::bytesArrived()
+{
+    const QByteArray chunk = port_.readAll();
+    if (chunk.isEmpty())
+        return;
+    received_ += chunk;
+    if (chunk.contains('\r'))
+        raiseReceive();
+    else
+        burstEnd_.start(BurstIdleMs);
+}
+
+void QtSerialPort::raiseReceive()
+{
+    burstEnd_.stop();
+    if (rThreshold_ <= 0 || !handler_)
+        return;
+    EventGate::instance().deliver([this] {
+        // An earlier delivery may already have read what this one announced.
+        if (received_.isEmpty() && (!port_.isOpen() || port_.bytesAvailable() == 0))
+            return;
+        commEvent_ = EventReceive;
+        handler_();
+    });
+}
+
+void QtSerialPort::deviceLost()
+{
+    if (lost_)
+        return;
+    lost_ = true;
+    // Closed after the current signal has been handled, never inside QSerialPort's own call.
+    QTimer::singleShot(0, &burstEnd_, [this] {
+        if (port_.isOpen())
+            port_.close();
+        port_.clearError();
+    });
+}

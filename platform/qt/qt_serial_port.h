@@ -1,0 +1,58 @@
+#pragma once
+
+#include "platform/serial_port.h"
+
+#include <QByteArray>
+#include <QSerialPort>
+#include <QTimer>
+
+class SettingsStore;
+
+// The serial link on Qt SerialPort. Received bytes are handed on in bursts: the receive event
+// is raised at a carriage return, or once the line has been idle for about three character
+// times, so that a reply such as "RX1" + CR arrives as one piece.
+class QtSerialPort : public SerialPort {
+public:
+    explicit QtSerialPort(const SettingsStore& store);
+    ~QtSerialPort() override;
+
+    void setCommPort(int number) override;
+    int commPort() const override { return commPort_; }
+    void setPortOpen(bool open) override;
+    bool portOpen() const override { return port_.isOpen(); }
+    void setSettings(const QString& settings) override;
+    QString settings() const override { return settings_; }
+    void setDTREnable(bool on) override;
+    void setRTSEnable(bool on) override;
+    void setRThreshold(int count) override { rThreshold_ = count; }
+    void output(const QString& text) override;
+    QString input() override;
+    int commEvent() const override { return commEvent_; }
+    void onComm(std::function<void()> handler) override { handler_ = std::move(handler); }
+    QString deviceFor(int number) const override;
+
+    // The device that is open, or that the port number names.
+    QString devicePath() const;
+
+private:
+    void open();
+    void applyLineSettings();
+    void bytesArrived();
+    void raiseReceive();
+    void deviceLost();
+    QString portName() const;
+
+    const SettingsStore& store_;
+    QSerialPort port_;
+    QTimer burstEnd_;
+    QByteArray received_;
+    std::function<void()> handler_;
+    QString settings_ = "9600,N,8,1";
+    QString openDevice_;
+    int commPort_ = 1;
+    int rThreshold_ = 0;
+    int commEvent_ = 0;
+    bool dtr_ = false;
+    bool rts_ = false;
+    bool lost_ = false;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/settings_store.h"
+
+// The settings store as an INI file per application under the user's configuration directory
+// ($XDG_CONFIG_HOME/Zephrin/<application>.conf). The file holds the network key, so it is kept
+// readable by its owner only.
+class QtSettingsStore : public SettingsStore {
+public:
+    QString getSetting(const QString& application, const QString& section, const QString& key,
+                       const QString& defaultValue) const override;
+    void saveSetting(const QString& application, const QString& section, const QString& key,
+                     const QString& value) override;
+    QString location() const override;
+};

@@ -1,0 +1,346 @@
+#include "qt_toolkit.h"
+
+#include "app/form_layout.h"
+#include "event_gate.h"
+#include "widgets.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <stdexcept>
+
+namespace {
+
+QRect pixels(const ControlLayout& c)
+{
+    return QRect(c.left / TwipsPerPixel, c.top / TwipsPerPixel, c.width / TwipsPerPixel,
+                 c.height / TwipsPerPixel);
+}
+
+// Every event of the window runs through the gate, so that port and socket events wait for it.
+std::function<void()> gated(std::function<void()> handler)
+{
+    return [handler = std::move(handler)] { EventGate::instance().run(handler); };
+}
+
+QIcon windowIcon()
+{
+    QPixmap picture(32, 32);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(40, 48, 64));
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(0, 0, 32, 32, 6, 6);
+    painter.setPen(QPen(Qt::white, 1.5));
+    painter.setBrush(QColor(0, 255, 0));
+    painter.drawEllipse(QRectF(4, 10, 11, 11));
+    painter.setBrush(QColor(255, 255, 0));
+    painter.drawEllipse(QRectF(17, 10, 11, 11));
+    return QIcon(picture);
+}
+
+class QtMenuEntry : public MenuEntry {
+public:
+    explicit QtMenuEntry(QAction* action) : action_(action) { action_->setCheckable(true); }
+    bool checked() const override { return action_->isChecked(); }
+    void setChecked(bool on) override { action_->setChecked(on); }
+    QString caption() const override { return action_->text(); }
+    void setCaption(const QString& caption) override { action_->setText(caption); }
+    void setToolTip(const QString& tip) override { action_->setToolTip(tip); }
+    void onClick(ClickHandler handler) override
+    {
+        // A click runs the handler; the check mark is the handler's to set, not the menu's.
+        QObject::connect(action_, &QAction::triggered,
+                         [this, h = gated(std::move(handler))](bool) {
+                             action_->setChecked(!action_->isChecked());
+                             h();
+                         });
+    }
+
+private:
+    QAction* action_;
+};
+
+class QtButton : public CommandButton {
+public:
+    explicit QtButton(QPushButton* button) : button_(button) {}
+    void onClick(ClickHandler handler) override
+    {
+        QObject::connect(button_, &QPushButton::clicked, gated(std::move(handler)));
+    }
+
+private:
+    QPushButton* button_;
+};
+
+class QtLabel : public Label {
+public:
+    explicit QtLabel(QLabel* label) : label_(label) {}
+    QString caption() const override { return label_->text(); }
+    void setCaption(const QString& caption) override { label_->setText(caption); }
+
+private:
+    QLabel* label_;
+};
+
+class QtShape : public Shape {
+public:
+    explicit QtShape(LampWidget* lamp) : lamp_(lamp) {}
+    int fillStyle() const override { return lamp_->fillStyle(); }
+    void setFillStyle(int style) override { lamp_->setFillStyle(style); }
+    std::uint32_t fillColor() const override { return lamp_->fillColor(); }
+    void setFillColor(std::uint32_t colour) override { lamp_->setFillColor(colour); }
+
+private:
+    LampWidget* lamp_;
+};
+
+class QtTextBox : public TextBox {
+public:
+    explicit QtTextBox(QLineEdit* edit) : edit_(edit) {}
+    QString text() const override { return edit_->text(); }
+    void setText(const QString& text) override
+    {
+        edit_->setText(text);
+        edit_->setCursorPosition(0);
+    }
+    bool visible() const override { return !edit_->isHidden(); }
+    void setVisible(bool visible) override { edit_->setVisible(visible); }
+    void setBackColor(std::uint32_t colour) override
+    {
+        QPalette palette = edit_->palette();
+        palette.setColor(QPalette::Base, LampWidget::toQColor(colour));
+        palette.setColor(QPalette::Text, Qt::black);
+        edit_->setPalette(palette);
+    }
+
+private:
+    QLineEdit* edit_;
+};
+
+class QtRichTextBox : public RichTextBox {
+public:
+    explicit QtRichTextBox(TerminalPane* pane) : pane_(pane) {}
+    QString text() const override { return pane_->text(); }
+    void setText(const QString& text) override { pane_->setText(text); }
+    int selStart() const override { return pane_->selStart(); }
+    void setSelStart(int position) override { pane_->setSelStart(position); }
+    int selLength() const override { return pane_->selLength(); }
+    void setSelLength(int length) override { pane_->setSelLength(length); }
+    void setSelText(const QString& text) override { pane_->setSelText(text); }
+    void onChange(ClickHandler handler) override { pane_->changed = gated(std::move(handler)); }
+    void onKeyPress(std::function<void(int)> handler) override
+    {
+        pane_->keyPressed = [handler = std::move(handler)](int keyAscii) {
+            EventGate::instance().run([&] { handler(keyAscii); });
+        };
+    }
+
+private:
+    TerminalPane* pane_;
+};
+
+class QtApplication : public Application {
+public:
+    explicit QtApplication(ZephrinWindow* window) : window_(window) {}
+    QString title() const override { return title_; }
+    void setTitle(const QString& title) override { title_ = title; }
+    QString path() const override { return QCoreApplication::applicationDirPath(); }
+    void end() override;
+
+private:
+    ZephrinWindow* window_;
+    QString title_ = FormCaption;
+};
+
+class QtDialogs : public Dialogs {
+public:
+    QtDialogs(QWidget* parent, const Application& app) : parent_(parent), app_(app) {}
+
+    int msgBox(const QString& prompt, int style, const QString& title) override
+    {
+        QMessageBox box(parent_);
+        box.setWindowTitle(title.isEmpty() ? app_.title() : title);
+        box.setText(prompt);
+        switch (style & 0x70) {
+        case MsgBoxStyle::Stop: box.setIcon(QMessageBox::Critical); break;
+        case MsgBoxStyle::Exclamation: box.setIcon(QMessageBox::Warning); break;
+        case MsgBoxStyle::Information: box.setIcon(QMessageBox::Information); break;
+        default: box.setIcon(QMessageBox::NoIcon); break;
+        }
+        if ((style & 0x7) == MsgBoxStyle::YesNo) {
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            return box.exec() == QMessageBox::Yes ? MsgBoxAnswer::Yes : MsgBoxAnswer::No;
+        }
+        box.setStandardButtons(QMessageBox::Ok);
+        box.exec();
+        return MsgBoxAnswer::Ok;
+    }
+
+    QString inputBox(const QString& prompt, const QString& title,
+                     const QString& defaultText) override
+    {
+        bool accepted = false;
+        const QString text =
+            QInputDialog::getText(parent_, title.isEmpty() ? app_.title() : title, prompt,
+                                  QLineEdit::Normal, defaultText, &accepted);
+        return accepted ? text : QString();
+    }
+
+private:
+    QWidget* parent_;
+    const Application& app_;
+};
+
+} // namespace
+
+// The main window; closing it raises the form's unload event, unless the program is ending.
+class ZephrinWindow : public QMainWindow {
+public:
+    std::function<void()> unload;
+    bool ending = false;
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        if (!ending && unload)
+            unload();
+        event->accept();
+    }
+};
+
+void QtApplication::end()
+{
+    window_->ending = true;
+    window_->close();
+    QCoreApplication::exit(0);
+}
+
+namespace {
+class QtFormWindow : public FormWindow {
+public:
+    explicit QtFormWindow(ZephrinWindow* window) : window_(window) {}
+    double left() const override { return window_->x() * TwipsPerPixel; }
+    void setLeft(double twips) override { window_->move(int(twips / TwipsPerPixel), window_->y()); }
+    double top() const override { return window_->y() * TwipsPerPixel; }
+    void setTop(double twips) override { window_->move(window_->x(), int(twips / TwipsPerPixel)); }
+    void onUnload(ClickHandler handler) override { window_->unload = gated(std::move(handler)); }
+
+private:
+    ZephrinWindow* window_;
+};
+} // namespace
+
+QtToolkit::QtToolkit() : window_(std::make_unique<ZephrinWindow>())
+{
+    window_->setWindowTitle(FormCaption);
+    window_->setWindowIcon(windowIcon());
+    // A narrow face keeps every caption whole inside the fixed layout.
+    QFont font = window_->font();
+    font.setFamilies({"Liberation Sans", "DejaVu Sans Condensed", "Sans Serif"});
+    font.setPixelSize(11);
+    window_->setFont(font);
+
+    auto* client = new QWidget(window_.get());
+    client->setObjectName("client");
+    client->setFixedSize(ClientWidthTwips / TwipsPerPixel, ClientHeightTwips / TwipsPerPixel);
+    window_->setCentralWidget(client);
+
+    std::vector<std::pair<int, QWidget*>> tabOrder;
+    for (const ControlLayout& c : formControls()) {
+        QWidget* widget = nullptr;
+        switch (c.kind) {
+        case ControlKind::CommandButton: {
+            auto* button = new CaptionButton(c.caption, client);
+            buttons_[c.name] = std::make_unique<QtButton>(button);
+            widget = button;
+            break;
+        }
+        case ControlKind::Label: {
+            auto* label = new QLabel(c.caption, client);
+            labels_[c.name] = std::make_unique<QtLabel>(label);
+            widget = label;
+            break;
+        }
+        case ControlKind::TextBox: {
+            auto* edit = new QLineEdit(c.caption, client);
+            edit->setReadOnly(true);
+            textBoxes_[c.name] = std::make_unique<QtTextBox>(edit);
+            widget = edit;
+            break;
+        }
+        case ControlKind::RichTextBox: {
+            auto* pane = new TerminalPane(client);
+            QFont mono(QStringList{"Liberation Mono", "DejaVu Sans Mono", "Monospace"});
+            mono.setPixelSize(10);
+            pane->setFont(mono);
+            richTextBoxes_[c.name] = std::make_unique<QtRichTextBox>(pane);
+            widget = pane;
+            break;
+        }
+        case ControlKind::Circle: {
+            auto* lamp = new LampWidget(client);
+            shapes_[c.name] = std::make_unique<QtShape>(lamp);
+            widget = lamp;
+            break;
+        }
+        }
+        widget->setObjectName(c.name);
+        widget->setGeometry(pixels(c));
+        if (c.toolTip)
+            widget->setToolTip(c.toolTip);
+        if (c.tabIndex >= 0)
+            tabOrder.emplace_back(c.tabIndex, widget);
+    }
+    std::sort(tabOrder.begin(), tabOrder.end());
+    for (size_t i = 1; i < tabOrder.size(); ++i)
+        QWidget::setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
+
+    for (const MenuLayout& m : formMenus()) {
+        QMenu* menu = window_->menuBar()->addMenu(m.caption);
+        menu->setObjectName(m.name);
+        menu->setToolTipsVisible(true);
+        for (const MenuEntryLayout& e : m.entries) {
+            QAction* action = menu->addAction(e.caption);
+            action->setObjectName(e.name);
+            menuEntries_[e.name] = std::make_unique<QtMenuEntry>(action);
+        }
+    }
+    window_->layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    formWindow_ = std::make_unique<QtFormWindow>(window_.get());
+    application_ = std::make_unique<QtApplication>(window_.get());
+    dialogs_ = std::make_unique<QtDialogs>(window_.get(), *application_);
+}
+
+QtToolkit::~QtToolkit() = default;
+
+template <typename T>
+T& QtToolkit::find(const std::map<QString, std::unique_ptr<T>>& controls,
+                   const QString& name) const
+{
+    const auto it = controls.find(name);
+    if (it == controls.end())
+        throw std::logic_error("the window has no control named " + name.toStdString());
+    return *it->second;
+}
+
+MenuEntry& QtToolkit::menuEntry(const QString& name) { return find(menuEntries_, name); }
+CommandButton& QtToolkit::button(const QString& name) { return find(buttons_, name); }
+Label& QtToolkit::label(const QString& name) { return find(labels_, name); }
+Shape& QtToolkit::shape(const QString& name) { return find(shapes_, name); }
+TextBox& QtToolkit::textBox(const QString& name) { return find(textBoxes_, name); }
+RichTextBox& QtToolkit::richTextBox(const QString& name) { return find(richTextBoxes_, name); }
+FormWindow& QtToolkit::window() { return *formWindow_; }
+Application& QtToolkit::application() { return *application_; }
+Dialogs& QtToolkit::dialogs() { return *dialogs_; }
+QMainWindow* QtToolkit::mainWindow() const { return window_.get(); }

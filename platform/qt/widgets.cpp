@@ -1,0 +1,194 @@
+#include "widgets.h"
+
+#include "platform/controls.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <QTextBlock>
+
+LampWidget::LampWidget(QWidget* parent)
+    : QWidget(parent), fillStyle_(FillStyle::Transparent), fillColor_(Colour::Green)
+{
+}
+
+QColor LampWidget::toQColor(std::uint32_t colour)
+{
+    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+void LampWidget::setFillStyle(int style)
+{
+    fillStyle_ = style;
+    update();
+}
+
+void LampWidget::setFillColor(std::uint32_t colour)
+{
+    fillColor_ = colour;
+    update();
+}
+
+void LampWidget::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int diameter = std::min(width(), height()) - 1;
+    const QRectF circle((width() - diameter) / 2.0, (height() - diameter) / 2.0, diameter,
+                        diameter);
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 1));
+    painter.setBrush(fillStyle_ == FillStyle::Solid ? QBrush(toQColor(fillColor_)) : Qt::NoBrush);
+    painter.drawEllipse(circle);
+}
+
+CaptionButton::CaptionButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent)
+{
+}
+
+void CaptionButton::paintEvent(QPaintEvent*)
+{
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    const QString caption = option.text;
+    option.text.clear();
+    painter.drawControl(QStyle::CE_PushButton, option);
+    const QRect area = rect().adjusted(2, 1, -2, -1);
+    painter.drawItemText(area, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic,
+                         palette(), isEnabled(), caption, QPalette::ButtonText);
+}
+
+TerminalPane::TerminalPane(QWidget* parent) : QPlainTextEdit(parent)
+{
+    setAcceptDrops(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAnywhere);
+}
+
+QString TerminalPane::screenForm(const QString& text)
+{
+    QString shown = text;
+    for (QChar& c : shown) {
+        const ushort code = c.unicode();
+        if (code == 13)
+            c = QChar('\n');
+        else if (code == 10)
+            c = QChar(0x200B); // zero width: the line break already shows it
+        else if (code < 32)
+            c = QChar(0x2400 + code); // control pictures: NUL shows as a visible symbol
+        else if (code == 127)
+            c = QChar(0x2421);
+        else if (code >= 0x80 && code < 0xA0)
+            c = QChar(0xB7);
+    }
+    return shown;
+}
+
+void TerminalPane::replace(int from, int length, const QString& text)
+{
+    text_.replace(from, length, text);
+    QTextCursor cursor(document());
+    cursor.setPosition(from);
+    cursor.setPosition(from + length, QTextCursor::KeepAnchor);
+    cursor.insertText(screenForm(text));
+    QTextCursor caret = textCursor();
+    caret.setPosition(from + text.size());
+    setTextCursor(caret);
+    if (changed)
+        changed();
+}
+
+void TerminalPane::setText(const QString& text)
+{
+    text_ = text;
+    setPlainText(screenForm(text));
+    if (changed)
+        changed();
+}
+
+int TerminalPane::selStart() const
+{
+    return textCursor().selectionStart();
+}
+
+void TerminalPane::setSelStart(int position)
+{
+    // A position before the start or past the end is taken as the nearest end of the text.
+    QTextCursor caret = textCursor();
+    caret.setPosition(std::clamp(position, 0, static_cast<int>(text_.size())));
+    setTextCursor(caret);
+}
+
+int TerminalPane::selLength() const
+{
+    const QTextCursor caret = textCursor();
+    return caret.selectionEnd() - caret.selectionStart();
+}
+
+void TerminalPane::setSelLength(int length)
+{
+    QTextCursor caret = textCursor();
+    const int start = caret.selectionStart();
+    caret.setPosition(start);
+    caret.setPosition(std::clamp(start + length, start, static_cast<int>(text_.size())),
+                      QTextCursor::KeepAnchor);
+    setTextCursor(caret);
+}
+
+void TerminalPane::setSelText(const QString& text)
+{
+    replace(selStart(), selLength(), text);
+}
+
+void TerminalPane::applyKey(int keyAscii)
+{
+    const int start = selStart();
+    const int length = selLength();
+    if (keyAscii == 8) {
+        if (length > 0)
+            replace(start, length, {});
+        else if (start >= 2 && text_.mid(start - 2, 2) == "\r\n")
+            replace(start - 2, 2, {});
+        else if (start >= 1)
+            replace(start - 1, 1, {});
+    } else if (keyAscii == 13) {
+        replace(start, length, "\r\n");
+    } else if (keyAscii >= 32 || keyAscii == 9) {
+        replace(start, length, QString(QChar(keyAscii)));
+    }
+}
+
+void TerminalPane::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Copy) || event->matches(QKeySequence::SelectAll)) {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    int keyAscii = -1;
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        keyAscii = 13;
+    else if (event->key() == Qt::Key_Backspace)
+        keyAscii = 8;
+    else if (event->text().size() == 1 && event->text().at(0).unicode() <= 255)
+        keyAscii = event->text().at(0).unicode();
+    if (keyAscii < 0) {
+        // Keys that make no character only move the caret or scroll.
+        if (event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier))
+            return;
+        switch (event->key()) {
+        case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Up: case Qt::Key_Down:
+        case Qt::Key_Home: case Qt::Key_End: case Qt::Key_PageUp: case Qt::Key_PageDown:
+            QPlainTextEdit::keyPressEvent(event);
+            break;
+        default:
+            break;
+        }
+        return;
+    }
+    if (keyPressed)
+        keyPressed(keyAscii);
+    applyKey(keyAscii);
+}

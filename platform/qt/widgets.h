@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+
+// An indicator lamp: a circle's outline, filled with its colour when the fill style is solid.
+class LampWidget : public QWidget {
+public:
+    explicit LampWidget(QWidget* parent);
+
+    int fillStyle() const { return fillStyle_; }
+    void setFillStyle(int style);
+    std::uint32_t fillColor() const { return fillColor_; }
+    void setFillColor(std::uint32_t colour);
+
+    // The colour value (red in the lowest byte) as a Qt colour.
+    static QColor toQColor(std::uint32_t colour);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    int fillStyle_;
+    std::uint32_t fillColor_;
+};
+
+// A push button whose caption wraps onto a second line when the button is narrow.
+class CaptionButton : public QPushButton {
+public:
+    CaptionButton(const QString& caption, QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+// The terminal pane. It holds its text exactly as the program wrote it (carriage return and
+// line feed pairs included, one position per character) and shows it one screen character per
+// text character: a carriage return as the line break, a line feed as nothing, other control
+// characters as their visible symbols. Typed keys go to the key handler first, then the pane
+// applies them itself.
+class TerminalPane : public QPlainTextEdit {
+public:
+    explicit TerminalPane(QWidget* parent);
+
+    QString text() const { return text_; }
+    void setText(const QString& text);
+    int selStart() const;
+    void setSelStart(int position);
+    int selLength() const;
+    void setSelLength(int length);
+    void setSelText(const QString& text);
+
+    std::function<void()> changed;
+    std::function<void(int)> keyPressed;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void insertFromMimeData(const QMimeData*) override {}
+    bool canInsertFromMimeData(const QMimeData*) const override { return false; }
+
+private:
+    void replace(int from, int length, const QString& text);
+    void applyKey(int keyAscii);
+    static QString screenForm(const QString& text);
+
+    QString text_;
+};

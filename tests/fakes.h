@@ -1,0 +1,270 @@
+#pragma once
+
+// Fakes of the platform that record what the form did: bytes written, boxes shown, settings
+// stored, and how every control ended.
+
+#include "platform/controls.h"
+#include "platform/runtime_error.h"
+#include "platform/serial_port.h"
+#include "platform/settings_store.h"
+
+#include <QStringList>
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+struct FakeMenuEntry : MenuEntry {
+    bool isChecked = false;
+    QString text;
+    QString tip;
+    ClickHandler handler;
+    bool checked() const override { return isChecked; }
+    void setChecked(bool on) override { isChecked = on; }
+    QString caption() const override { return text; }
+    void setCaption(const QString& caption) override { text = caption; }
+    void setToolTip(const QString& t) override { tip = t; }
+    void onClick(ClickHandler h) override { handler = std::move(h); }
+    void click() { handler(); }
+};
+
+struct FakeButton : CommandButton {
+    ClickHandler handler;
+    void onClick(ClickHandler h) override { handler = std::move(h); }
+    void click() { handler(); }
+};
+
+struct FakeLabel : Label {
+    QString text;
+    QString caption() const override { return text; }
+    void setCaption(const QString& caption) override { text = caption; }
+};
+
+struct FakeShape : Shape {
+    int style = FillStyle::Transparent;
+    std::uint32_t colour = Colour::Green;
+    int fillStyle() const override { return style; }
+    void setFillStyle(int s) override { style = s; }
+    std::uint32_t fillColor() const override { return colour; }
+    void setFillColor(std::uint32_t c) override { colour = c; }
+    bool lit() const { return style == FillStyle::Solid; }
+};
+
+struct FakeTextBox : TextBox {
+    QString content;
+    bool shown = true;
+    std::uint32_t back = 0xFFFFFFFF;
+    QString text() const override { return content; }
+    void setText(const QString& t) override { content = t; }
+    bool visible() const override { return shown; }
+    void setVisible(bool v) override { shown = v; }
+    void setBackColor(std::uint32_t c) override { back = c; }
+};
+
+// Behaves as the terminal pane does: every change of the text raises the change handler at
+// once; a caret before the start is taken as the start.
+struct FakeRichTextBox : RichTextBox {
+    QString content;
+    int start = 0;
+    int length = 0;
+    ClickHandler changeHandler;
+    std::function<void(int)> keyHandler;
+    int changes = 0;
+
+    QString text() const override { return content; }
+    void setText(const QString& t) override
+    {
+        content = t;
+        start = length = 0;
+        changed();
+    }
+    int selStart() const override { return start; }
+    void setSelStart(int p) override
+    {
+        start = std::clamp(p, 0, int(content.size()));
+        length = 0;
+    }
+    int selLength() const override { return length; }
+    void setSelLength(int l) override { length = std::clamp(l, 0, int(content.size()) - start); }
+    void setSelText(const QString& t) override
+    {
+        content.replace(start, length, t);
+        start += t.size();
+        length = 0;
+        changed();
+    }
+    void onChange(ClickHandler h) override { changeHandler = std::move(h); }
+    void onKeyPress(std::function<void(int)> h) override { keyHandler = std::move(h); }
+    void changed()
+    {
+        ++changes;
+        if (changeHandler)
+            changeHandler();
+    }
+};
+
+struct FakeWindow : FormWindow {
+    double x = 0, y = 0;
+    ClickHandler unloadHandler;
+    double left() const override { return x; }
+    void setLeft(double t) override { x = t; }
+    double top() const override { return y; }
+    void setTop(double t) override { y = t; }
+    void onUnload(ClickHandler h) override { unloadHandler = std::move(h); }
+};
+
+struct FakeApplication : Application {
+    QString appTitle = "Zephrin";
+    bool ended = false;
+    QString title() const override { return appTitle; }
+    void setTitle(const QString& t) override { appTitle = t; }
+    QString path() const override { return "/opt/zephrin"; }
+    void end() override { ended = true; }
+};
+
+struct ShownBox {
+    QString prompt;
+    int style;
+    QString title;
+};
+
+struct FakeDialogs : Dialogs {
+    std::vector<ShownBox> boxes;
+    std::deque<int> answers;
+    std::deque<QString> inputs;
+    int msgBox(const QString& prompt, int style, const QString& title) override
+    {
+        boxes.push_back({prompt, style, title});
+        if (answers.empty())
+            return MsgBoxAnswer::Ok;
+        const int answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    QString inputBox(const QString& prompt, const QString& title, const QString&) override
+    {
+        boxes.push_back({prompt, -1, title});
+        if (inputs.empty())
+            return {};
+        QString text = inputs.front();
+        inputs.pop_front();
+        return text;
+    }
+    QStringList prompts() const
+    {
+        QStringList all;
+        for (const auto& b : boxes)
+            all << b.prompt;
+        return all;
+    }
+};
+
+struct FakeToolkit : Toolkit {
+    std::map<QString, std::unique_ptr<FakeMenuEntry>> menus;
+    std::map<QString, std::unique_ptr<FakeButton>> buttons;
+    std::map<QString, std::unique_ptr<FakeLabel>> labels;
+    std::map<QString, std::unique_ptr<FakeShape>> shapes;
+    std::map<QString, std::unique_ptr<FakeTextBox>> textBoxes;
+    std::map<QString, std::unique_ptr<FakeRichTextBox>> panes;
+    FakeWindow win;
+    FakeApplication app;
+    FakeDialogs dialog;
+
+    template <typename T> static T& get(std::map<QString, std::unique_ptr<T>>& m, const QString& n)
+    {
+        auto& slot = m[n];
+        if (!slot)
+            slot = std::make_unique<T>();
+        return *slot;
+    }
+    FakeMenuEntry& menuEntry(const QString& n) override { return get(menus, n); }
+    FakeButton& button(const QString& n) override { return get(buttons, n); }
+    FakeLabel& label(const QString& n) override { return get(labels, n); }
+    FakeShape& shape(const QString& n) override { return get(shapes, n); }
+    FakeTextBox& textBox(const QString& n) override { return get(textBoxes, n); }
+    FakeRichTextBox& richTextBox(const QString& n) override { return get(panes, n); }
+    FormWindow& window() override { return win; }
+    Application& application() override { return app; }
+    Dialogs& dialogs() override { return dialog; }
+};
+
+struct FakeSettingsStore : SettingsStore {
+    std::map<QString, QString> values; // "application/section/key"
+    int saves = 0;
+    QString getSetting(const QString& a, const QString& s, const QString& k,
+                       const QString& def) const override
+    {
+        const auto it = values.find(a + "/" + s + "/" + k);
+        return it == values.end() ? def : it->second;
+    }
+    void saveSetting(const QString& a, const QString& s, const QString& k,
+                     const QString& v) override
+    {
+        ++saves;
+        values[a + "/" + s + "/" + k] = v;
+    }
+    QString location() const override { return "/home/op/.config/Zephrin/Zephrin.conf"; }
+    QString setting(const QString& key) const { return getSetting("Zephrin", "settings", key, {}); }
+};
+
+struct FakeSerialPort : SerialPort {
+    int number = 1;
+    bool open = false;
+    QString lineSettings;
+    bool dtr = true, rts = true;
+    int threshold = 0;
+    QStringList writes;
+    QString waiting;
+    int event = 0;
+    std::function<void()> handler;
+    std::set<int> missing; // port numbers whose device does not exist
+
+    void setCommPort(int n) override
+    {
+        if (open)
+            throw RuntimeError(ErrorNumber::PortAlreadyOpen, "Port already open");
+        number = n;
+    }
+    int commPort() const override { return number; }
+    void setPortOpen(bool o) override
+    {
+        if (o && missing.count(number))
+            throw RuntimeError(ErrorNumber::DeviceMissing,
+                               QString("Device missing: COM%1 (/dev/ttyS%2) does not exist")
+                                   .arg(number)
+                                   .arg(number - 1));
+        open = o;
+    }
+    bool portOpen() const override { return open; }
+    void setSettings(const QString& s) override { lineSettings = s; }
+    QString settings() const override { return lineSettings; }
+    void setDTREnable(bool on) override { dtr = on; }
+    void setRTSEnable(bool on) override { rts = on; }
+    void setRThreshold(int c) override { threshold = c; }
+    void output(const QString& text) override
+    {
+        if (!open)
+            throw RuntimeError(ErrorNumber::PortNotOpen,
+                               "Operation valid only when the port is open");
+        writes << text;
+    }
+    QString input() override
+    {
+        QString t = waiting;
+        waiting.clear();
+        return t;
+    }
+    int commEvent() const override { return event; }
+    void onComm(std::function<void()> h) override { handler = std::move(h); }
+    QString deviceFor(int n) const override { return QString("/dev/ttyS%1").arg(n - 1); }
+
+    // The box sends text: the receive event runs with it waiting.
+    void receive(const QString& text, int code = EventReceive)
+    {
+        waiting += text;
+        event = code;
+        if (handler)
+            handler();
+    }
+};

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "app/frmZephrin.h"
+#include "fakes.h"
+
+#include <gtest/gtest.h>
+
+// A form on fake controls, a fake port and a fake settings store.
+class FormTest : public ::testing::Test {
+protected:
+    FakeToolkit ui;
+    FakeSerialPort serial;
+    FakeSettingsStore store;
+    frmZephrin form{ui, serial, store};
+
+    FakeMenuEntry& menu(const QString& name) { return ui.menuEntry(name); }
+    FakeShape& lamp(const QString& name) { return ui.shape(name); }
+    FakeButton& button(const QString& name) { return ui.button(name); }
+    FakeRichTextBox& term() { return ui.richTextBox("txtTerm"); }
+    std::vector<ShownBox>& boxes() { return ui.dialog.boxes; }
+
+    // COM3 open, the given protocol chosen, and nothing recorded yet.
+    void openCom3(const QString& protocol)
+    {
+        menu("mnuPortsCom3").click();
+        form.protocol = protocol;
+        serial.writes.clear();
+        boxes().clear();
+    }
+
+    // Lamps as a string of five letters, in the order focus1 focus2 rx1 rx2 rxS: L lit, d dark.
+    QString lamps()
+    {
+        QString s;
+        for (const char* name : {"shpFocus1", "shpFocus2", "shpRx1", "shpRx2", "shpRxS"})
+            s += lamp(name).lit() ? 'L' : 'd';
+        return s;
+    }
+    void setLamps(const QString& pattern)
+    {
+        const char* names[] = {"shpFocus1", "shpFocus2", "shpRx1", "shpRx2", "shpRxS"};
+        for (int i = 0; i < 5; ++i)
+            lamp(names[i]).style = pattern[i] == 'L' ? FillStyle::Solid : FillStyle::Transparent;
+    }
+    QStringList checkedIn(const QStringList& names)
+    {
+        QStringList on;
+        for (const QString& n : names)
+            if (menu(n).isChecked)
+                on << n;
+        return on;
+    }
+};
+
+inline QString cr(const QString& command)
+{
+    return command + QChar(13);
+}

@@ -1,0 +1,72 @@
+#include "pty_pair.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+PtyPair::PtyPair()
+{
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+        throw std::runtime_error("cannot make a pty pair");
+    slavePath_ = QString::fromLocal8Bit(ptsname(master_));
+    // The box side reads bytes as they are, without the line discipline's editing.
+    termios raw{};
+    tcgetattr(master_, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(master_, TCSANOW, &raw);
+}
+
+PtyPair::~PtyPair()
+{
+    closeMaster();
+}
+
+void PtyPair::closeMaster()
+{
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+}
+
+QByteArray PtyPair::read(int count, int timeoutMs)
+{
+    QByteArray bytes;
+    QElapsedTimer clock;
+    clock.start();
+    while (bytes.size() < count && clock.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents();
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) {
+            char chunk[256];
+            const ssize_t n = ::read(master_, chunk, sizeof chunk);
+            if (n > 0)
+                bytes.append(chunk, n);
+        }
+    }
+    return bytes;
+}
+
+void PtyPair::write(const QByteArray& bytes)
+{
+    if (::write(master_, bytes.constData(), bytes.size()) != bytes.size())
+        throw std::runtime_error("cannot write to the pty master");
+}
+
+bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        usleep(1000);
+    }
+    return true;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+// A pseudo-terminal pair: the program opens the slave path as its serial device, the test
+// plays the switch box on the master side.
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    QString slavePath() const { return slavePath_; }
+    int master() const { return master_; }
+
+    // Reads from the master until `count` bytes have arrived or the time is up, keeping Qt's
+    // event loop running meanwhile.
+    QByteArray read(int count, int timeoutMs = 2000);
+    void write(const QByteArray& bytes);
+    // The box is unplugged: the master side goes away.
+    void closeMaster();
+
+private:
+    int master_ = -1;
+    QString slavePath_;
+};
+
+// Runs Qt's event loop until the condition holds or the time is up; true when it held.
+bool pumpUntil(const std::function<bool()>& condition, int timeoutMs = 2000);

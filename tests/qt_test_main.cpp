@@ -1,0 +1,13 @@
+// Test runner for the tests that need Qt's event loop: a QApplication on Qt's offscreen
+// platform unless the environment names another one (Xvfb, for instance).
+#include <QApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

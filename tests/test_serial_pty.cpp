@@ -1,0 +1,153 @@
+// The serial link against a real pty pair: exact bytes on the wire, line settings, and the
+// failures an operator meets (missing, busy and vanished devices).
+
+#include "app/frmZephrin.h"
+#include "fakes.h"
+#include "platform/qt/qt_serial_port.h"
+#include "pty_pair.h"
+
+#include <QTemporaryFile>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+class SerialPtyTest : public ::testing::Test {
+protected:
+    PtyPair pty;
+    FakeSettingsStore store;
+    FakeToolkit ui;
+    QtSerialPort serial{store};
+    frmZephrin form{ui, serial, store};
+
+    void SetUp() override
+    {
+        mapCom(3, pty.slavePath());
+        form.Form_Load();
+    }
+    void mapCom(int n, const QString& device)
+    {
+        store.values[QString("Zephrin/serial ports/COM%1").arg(n)] = device;
+    }
+    QStringList prompts() { return ui.dialog.prompts(); }
+};
+
+TEST_F(SerialPtyTest, FocusCommandsReachTheBoxAsExactBytesInBothProtocols)
+{
+    ui.menuEntry("mnuPortsCom3").click();
+    ASSERT_TRUE(serial.portOpen()) << prompts().join("\n").toStdString();
+
+    ui.menuEntry("mnuOTRSP").click();
+    EXPECT_EQ(pty.read(22), QByteArray("?TX\r?RX\rAUX100\rAUX200\r"));
+    const std::pair<const char*, const char*> otrsp[] = {
+        {"RxFocus1", "RX1\r"}, {"RxFocus2", "RX2\r"}, {"RxFocusS", "RX1S\r"},
+        {"TxFocus1", "TX1\r"}, {"TxFocus2", "TX2\r"}};
+    for (const auto& [button, bytes] : otrsp) {
+        ui.button(button).click();
+        EXPECT_EQ(pty.read(int(strlen(bytes))), QByteArray(bytes)) << button;
+    }
+
+    ui.menuEntry("mnuMK2R").click();
+    EXPECT_EQ(pty.read(12), QByteArray("AS100\rAS200\r"));
+    const std::pair<const char*, const char*> mk2r[] = {
+        {"RxFocus1", "FR1\r"}, {"RxFocus2", "FR2\r"}, {"RxFocusS", "FRS\r"},
+        {"TxFocus1", "FT1\r"}, {"TxFocus2", "FT2\r"}};
+    for (const auto& [button, bytes] : mk2r) {
+        ui.button(button).click();
+        EXPECT_EQ(pty.read(4), QByteArray(bytes)) << button;
+    }
+    EXPECT_TRUE(pty.read(1, 50).isEmpty()) << "nothing but the commands";
+    EXPECT_TRUE(prompts().isEmpty()) << prompts().join("\n").toStdString();
+}
+
+TEST_F(SerialPtyTest, ChoosingThePortSets9600EightNoneOneWithoutFlowControl)
+{
+    // The device had other settings before.
+    const int other = ::open(pty.slavePath().toLocal8Bit(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    termios t{};
+    tcgetattr(other, &t);
+    cfsetspeed(&t, B19200);
+    t.c_cflag = (t.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;
+    t.c_iflag |= IXON | IXOFF;
+    tcsetattr(other, TCSANOW, &t);
+
+    ui.menuEntry("mnuPortsCom3").click();
+    ASSERT_TRUE(serial.portOpen());
+    tcgetattr(other, &t);
+    ::close(other);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
+    EXPECT_EQ(cfgetispeed(&t), speed_t(B9600));
+    EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_FALSE(t.c_cflag & PARENB);
+    EXPECT_FALSE(t.c_cflag & CSTOPB);
+    EXPECT_FALSE(t.c_cflag & CRTSCTS);
+    EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
+}
+
+TEST_F(SerialPtyTest, AMissingOrWrongDeviceIsReportedByNameAndClosesThePreviousPort)
+{
+    ui.menuEntry("mnuPortsCom3").click();
+    ASSERT_TRUE(serial.portOpen());
+
+    mapCom(5, "/dev/zephrin-no-such-device");
+    ui.menuEntry("mnuPortsCom5").click();
+    ASSERT_EQ(prompts().size(), 1);
+    EXPECT_TRUE(prompts()[0].startsWith("VB6 runtime error (com5_click): 8002 - "));
+    EXPECT_TRUE(prompts()[0].contains("/dev/zephrin-no-such-device"));
+    EXPECT_TRUE(prompts()[0].contains("[serial ports]"));
+    EXPECT_FALSE(serial.portOpen());
+    EXPECT_TRUE(ui.menuEntry("mnuPortsCom3").isChecked);
+    EXPECT_FALSE(ui.menuEntry("mnuPortsCom5").isChecked);
+    EXPECT_EQ(store.setting("port"), "3");
+    EXPECT_EQ(form.port, "5");
+    EXPECT_EQ(form.mode, "1");
+
+    QTemporaryFile plainFile;
+    ASSERT_TRUE(plainFile.open());
+    mapCom(6, plainFile.fileName());
+    ui.menuEntry("mnuPortsCom6").click();
+    ASSERT_EQ(prompts().size(), 2);
+    EXPECT_TRUE(prompts()[1].startsWith("VB6 runtime error (com6_click): 8002 - Not a serial"));
+    EXPECT_TRUE(prompts()[1].contains(plainFile.fileName()));
+}
+
+TEST_F(SerialPtyTest, ADeviceHeldByAnotherProgramIsReportedBusy)
+{
+    QtSerialPort otherProgram(store);
+    otherProgram.setCommPort(3);
+    otherProgram.setPortOpen(true);
+    ui.menuEntry("mnuPortsCom3").click();
+    ASSERT_EQ(prompts().size(), 1);
+    EXPECT_TRUE(prompts()[0].startsWith("VB6 runtime error (com3_click): 8010 - Device busy"));
+    EXPECT_TRUE(prompts()[0].contains(pty.slavePath()));
+    EXPECT_FALSE(serial.portOpen());
+}
+
+TEST_F(SerialPtyTest, AnUnpluggedBoxFailsTheNextCommandAndWorksAgainOnceBack)
+{
+    ui.menuEntry("mnuPortsCom3").click();
+    form.protocol = "1";
+    ui.button("RxFocus1").click();
+    EXPECT_EQ(pty.read(4), QByteArray("RX1\r"));
+
+    pty.closeMaster();
+    pumpUntil([] { return false; }, 100);
+    ui.button("RxFocus2").click();
+    ASSERT_EQ(prompts().size(), 1);
+    EXPECT_TRUE(prompts()[0].startsWith("VB6 runtime error (RxFocus2_click): 8018 - "));
+    EXPECT_TRUE(prompts()[0].contains("disconnected"));
+    EXPECT_TRUE(ui.shape("shpRx1").fillStyle() == FillStyle::Solid) << "lamps keep their state";
+
+    PtyPair replugged;
+    mapCom(3, replugged.slavePath());
+    ui.menuEntry("mnuPortsCom3").click();
+    ASSERT_TRUE(serial.portOpen()) << prompts().join("\n").toStdString();
+    ui.button("RxFocus2").click();
+    EXPECT_EQ(replugged.read(4), QByteArray("RX2\r"));
+    EXPECT_EQ(prompts().size(), 1);
+}
+
+} // namespace

@@ -1,0 +1,153 @@
+// The real window on Qt's offscreen platform: controls, captions, menus, geometry and wiring.
+
+#include "app/form_layout.h"
+#include "app/frmZephrin.h"
+#include "fakes.h"
+#include "platform/qt/qt_toolkit.h"
+#include "platform/qt/widgets.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <gtest/gtest.h>
+
+namespace {
+
+class WindowTest : public ::testing::Test {
+protected:
+    QtToolkit toolkit;
+    FakeSerialPort serial;
+    FakeSettingsStore store;
+    frmZephrin form{toolkit, serial, store};
+    QMainWindow* window = toolkit.mainWindow();
+
+    void SetUp() override
+    {
+        form.Form_Load();
+        window->show();
+    }
+    template <typename T> T* child(const char* name)
+    {
+        T* widget = window->findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    QAction* action(const QString& name) { return window->findChild<QAction*>(name); }
+};
+
+TEST_F(WindowTest, ControlsSitWhereTheLayoutPutsThemWithTheirCaptions)
+{
+    EXPECT_EQ(window->windowTitle(), "Zephrin");
+    EXPECT_FALSE(window->windowIcon().pixmap(32, 32).isNull());
+    EXPECT_EQ(window->centralWidget()->size(), QSize(431, 145));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the window has a fixed size";
+
+    for (const ControlLayout& c : formControls()) {
+        SCOPED_TRACE(c.name);
+        QWidget* widget = child<QWidget>(c.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->geometry(),
+                  QRect(c.left / 15, c.top / 15, c.width / 15, c.height / 15));
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            EXPECT_EQ(button->text(), c.caption);
+        }
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            EXPECT_EQ(label->text(), c.caption);
+        }
+    }
+    EXPECT_EQ(child<QWidget>("Exit")->toolTip(), "Click to Exit Program");
+    EXPECT_EQ(child<QAbstractButton>("RxFocus2")->text(), "R&X Focus 2");
+    for (const char* name : {"txtAux1", "txtAux2"}) {
+        EXPECT_TRUE(child<QLineEdit>(name)->isVisible());
+        EXPECT_TRUE(child<QLineEdit>(name)->text().isEmpty());
+    }
+    for (const char* name : {"shpFocus1", "shpFocus2", "shpRx1", "shpRx2", "shpRxS", "shpNetStat"}) {
+        auto* lamp = dynamic_cast<LampWidget*>(child<QWidget>(name));
+        ASSERT_NE(lamp, nullptr);
+        EXPECT_EQ(lamp->fillStyle(), FillStyle::Transparent);
+        EXPECT_EQ(lamp->fillColor(), Colour::Green);
+    }
+}
+
+TEST_F(WindowTest, EveryCaptionIsReadableAtTheFixedSize)
+{
+    for (const ControlLayout& c : formControls()) {
+        if (c.kind != ControlKind::CommandButton && c.kind != ControlKind::Label)
+            continue;
+        SCOPED_TRACE(c.name);
+        QWidget* widget = child<QWidget>(c.name);
+        const QFontMetrics metrics(widget->font());
+        const QRect area = widget->rect().adjusted(2, 1, -2, -1);
+        const QRect needed = metrics.boundingRect(
+            area, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, c.caption);
+        EXPECT_LE(needed.width(), area.width());
+        EXPECT_LE(needed.height(), widget->height());
+        // No word is split across lines.
+        for (const QString& word : QString(c.caption).remove('&').split(' '))
+            EXPECT_LE(metrics.horizontalAdvance(word), area.width()) << word.toStdString();
+    }
+}
+
+TEST_F(WindowTest, TabOrderFollowsTheTabIndexes)
+{
+    std::vector<std::pair<int, QString>> expected;
+    for (const ControlLayout& c : formControls())
+        if (c.tabIndex >= 0)
+            expected.emplace_back(c.tabIndex, c.name);
+    std::sort(expected.begin(), expected.end());
+    QWidget* widget = child<QWidget>(expected.front().second.toLatin1());
+    for (size_t i = 1; i < expected.size(); ++i) {
+        widget = widget->nextInFocusChain();
+        while (widget->objectName().isEmpty() || widget->objectName().startsWith("qt_"))
+            widget = widget->nextInFocusChain();
+        EXPECT_EQ(widget->objectName(), expected[i].second);
+    }
+}
+
+TEST_F(WindowTest, MenusHoldTheirEntriesInOrderUncheckedWithAccessKeys)
+{
+    QStringList titles;
+    for (QAction* top : window->menuBar()->actions())
+        titles << top->text();
+    EXPECT_EQ(titles, (QStringList{"&Port", "Pr&otocol", "&Aux R1", "A&ux R2", "Re&name",
+                                   "&Options", "&Help"}));
+    for (const MenuLayout& m : formMenus()) {
+        QMenu* menu = window->findChild<QMenu*>(m.name);
+        ASSERT_NE(menu, nullptr) << m.name.toStdString();
+        ASSERT_EQ(menu->actions().size(), int(m.entries.size()));
+        for (int i = 0; i < menu->actions().size(); ++i) {
+            QAction* entry = menu->actions()[i];
+            EXPECT_EQ(entry->objectName(), m.entries[i].name);
+            EXPECT_EQ(entry->text(), m.entries[i].caption);
+            EXPECT_FALSE(entry->isChecked());
+            EXPECT_TRUE(entry->isEnabled() && entry->isVisible());
+            EXPECT_TRUE(entry->shortcut().isEmpty());
+        }
+    }
+    EXPECT_EQ(action("mnuPortsCom9")->text(), "Com&9");
+    EXPECT_EQ(action("mnuPortsCom10")->text(), "Com10");
+    EXPECT_EQ(action("mnuAux215On")->text(), "Aux215 On");
+    EXPECT_EQ(action("mnuRenameAux101")->text(), "Aux101 On");
+    EXPECT_EQ(action("mnuPortsCom4")->toolTip(), "/dev/ttyS3");
+}
+
+TEST_F(WindowTest, ClicksReachTheHandlersAndTheHandlersSetTheMarks)
+{
+    action("mnuPortsCom2")->trigger();
+    EXPECT_TRUE(action("mnuPortsCom2")->isChecked());
+    action("mnuPortsCom2")->trigger(); // choosing the checked entry keeps it checked
+    EXPECT_TRUE(action("mnuPortsCom2")->isChecked());
+    action("mnuOTRSP")->trigger();
+    EXPECT_TRUE(action("mnuOTRSP")->isChecked());
+    EXPECT_TRUE(action("mnuAuxR1Off")->isChecked());
+    serial.writes.clear();
+
+    child<QAbstractButton>("RxFocusS")->click();
+    EXPECT_EQ(serial.writes, QStringList{QString("RX1S\r")});
+    EXPECT_EQ(dynamic_cast<LampWidget*>(child<QWidget>("shpRxS"))->fillStyle(), FillStyle::Solid);
+}
+
+} // namespace
