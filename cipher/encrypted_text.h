@@ -1,0 +1,22 @@
+#pragma once
+
+// The encrypted text of every network message: one line of Base64 of "Salted__", an 8-byte
+// random salt and the AES-256 counter-mode ciphertext of the text's UTF-8 bytes. It is the
+// salted format of `openssl enc -aes-256-ctr -pbkdf2 -md sha512 -iter 10000 -a -A`, with the
+// key as the pass phrase, so that command reads and writes it too.
+
+#include "platform/crypto_primitives.h"
+
+#include <QString>
+
+// Every encrypted text begins so: the Base64 of "Salted__" and the top bits of the salt.
+constexpr const char* EncryptedTextPrefix = "U2FsdGVkX1";
+
+// Raises RuntimeError -2147221504 with the engine's text when the engine fails.
+QString EncryptText(const QString& text, const QString& key,
+                    crypto::Primitives& platform = crypto::libcrypto());
+
+// Takes anything: text that is not Base64, lacks the header or was made under another key gives
+// meaningless text, never an error. Only an engine failure raises, as EncryptText does.
+QString DecryptText(const QString& text, const QString& key,
+                    crypto::Primitives& platform = crypto::libcrypto());
