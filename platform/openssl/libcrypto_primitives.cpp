@@ -94,6 +94,7 @@ public:
 
     QString statusMessage(Status status) const override
     {
+        OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
         const char* library = ERR_lib_error_string(static_cast<unsigned long>(status));
         const char* reason = ERR_reason_error_string(static_cast<unsigned long>(status));
         if (!library && !reason)
