@@ -7,6 +7,7 @@ frmZephrin::frmZephrin(Toolkit& toolkit, SerialPort& serialPort, SettingsStore& 
       mnuTCPPort1(&ui.menuEntry("mnuTCPPort1")), mnuTCPPort2(&ui.menuEntry("mnuTCPPort2")),
       mnuOTRSP(&ui.menuEntry("mnuOTRSP")), mnuMK2R(&ui.menuEntry("mnuMK2R")),
       mnuAuxR1Off(&ui.menuEntry("mnuAuxR1Off")), mnuAuxR2Off(&ui.menuEntry("mnuAuxR2Off")),
+      mnuInterlockingAux(&ui.menuEntry("mnuInterlockingAux")),
       shpFocus1(&ui.shape("shpFocus1")), shpFocus2(&ui.shape("shpFocus2")),
       shpRx1(&ui.shape("shpRx1")), shpRx2(&ui.shape("shpRx2")), shpRxS(&ui.shape("shpRxS")),
       lblStatus(&ui.label("lblStatus")), txtAux1(&ui.textBox("txtAux1")),
@@ -48,9 +49,59 @@ void frmZephrin::wireEvents()
         {"TxFocus1", &frmZephrin::TxFocus1_Click}, {"TxFocus2", &frmZephrin::TxFocus2_Click},
         {"RxFocus1", &frmZephrin::RxFocus1_Click}, {"RxFocus2", &frmZephrin::RxFocus2_Click},
         {"RxFocusS", &frmZephrin::RxFocusS_Click}, {"Exit", &frmZephrin::Exit_Click},
+        {"TXQuery", &frmZephrin::TXQuery_Click},   {"RXQuery", &frmZephrin::RXQuery_Click},
+        {"FWQuery", &frmZephrin::FWQuery_Click},
     };
     for (const auto& [name, handler] : buttons)
         ui.button(name).onClick([this, handler] { (this->*handler)(); });
+
+    static constexpr Handler auxOnHandlers[2][15] = {
+        {
+            &frmZephrin::mnuAux101On_Click,
+            &frmZephrin::mnuAux102On_Click,
+            &frmZephrin::mnuAux103On_Click,
+            &frmZephrin::mnuAux104On_Click,
+            &frmZephrin::mnuAux105On_Click,
+            &frmZephrin::mnuAux106On_Click,
+            &frmZephrin::mnuAux107On_Click,
+            &frmZephrin::mnuAux108On_Click,
+            &frmZephrin::mnuAux109On_Click,
+            &frmZephrin::mnuAux110On_Click,
+            &frmZephrin::mnuAux111On_Click,
+            &frmZephrin::mnuAux112On_Click,
+            &frmZephrin::mnuAux113On_Click,
+            &frmZephrin::mnuAux114On_Click,
+            &frmZephrin::mnuAux115On_Click,
+        },
+        {
+            &frmZephrin::mnuAux201On_Click,
+            &frmZephrin::mnuAux202On_Click,
+            &frmZephrin::mnuAux203On_Click,
+            &frmZephrin::mnuAux204On_Click,
+            &frmZephrin::mnuAux205On_Click,
+            &frmZephrin::mnuAux206On_Click,
+            &frmZephrin::mnuAux207On_Click,
+            &frmZephrin::mnuAux208On_Click,
+            &frmZephrin::mnuAux209On_Click,
+            &frmZephrin::mnuAux210On_Click,
+            &frmZephrin::mnuAux211On_Click,
+            &frmZephrin::mnuAux212On_Click,
+            &frmZephrin::mnuAux213On_Click,
+            &frmZephrin::mnuAux214On_Click,
+            &frmZephrin::mnuAux215On_Click,
+        },
+    };
+    for (int n = 0; n < 15; ++n) {
+        wire(*mnuAux1On[n], auxOnHandlers[0][n]);
+        wire(*mnuAux2On[n], auxOnHandlers[1][n]);
+    }
+    wire(*mnuAuxR1Off, &frmZephrin::mnuAuxR1Off_Click);
+    wire(*mnuAuxR2Off, &frmZephrin::mnuAuxR2Off_Click);
+    wire(*mnuInterlockingAux, &frmZephrin::mnuInterlockingAux_Click);
+
+    MSComm1.onComm([this] { MSComm1_OnComm(); });
+    txtTerm->onChange([this] { txtTerm_Change(); });
+    txtTerm->onKeyPress([this](int keyAscii) { txtTerm_KeyPress(keyAscii); });
 
     wire(*mnuOTRSP, &frmZephrin::mnuOTRSP_Click);
     wire(*mnuMK2R, &frmZephrin::mnuMK2R_Click);

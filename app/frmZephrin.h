@@ -39,6 +39,46 @@ public:
     void RxFocusS_Click() { focusClick(FocusAction::RxFocusS, "RxFocusS_click"); }
     void SendCommand(const QString& command);
 
+    // Query commands
+    void TXQuery_Click();
+    void RXQuery_Click();
+    void FWQuery_Click();
+
+    // Aux outputs and interlock
+    void mnuAuxR1Off_Click() { auxOffClick(1); }
+    void mnuAuxR2Off_Click() { auxOffClick(2); }
+    void mnuAux101On_Click() { auxOnClick(1, 1); }
+    void mnuAux102On_Click() { auxOnClick(1, 2); }
+    void mnuAux103On_Click() { auxOnClick(1, 3); }
+    void mnuAux104On_Click() { auxOnClick(1, 4); }
+    void mnuAux105On_Click() { auxOnClick(1, 5); }
+    void mnuAux106On_Click() { auxOnClick(1, 6); }
+    void mnuAux107On_Click() { auxOnClick(1, 7); }
+    void mnuAux108On_Click() { auxOnClick(1, 8); }
+    void mnuAux109On_Click() { auxOnClick(1, 9); }
+    void mnuAux110On_Click() { auxOnClick(1, 10); }
+    void mnuAux111On_Click() { auxOnClick(1, 11); }
+    void mnuAux112On_Click() { auxOnClick(1, 12); }
+    void mnuAux113On_Click() { auxOnClick(1, 13); }
+    void mnuAux114On_Click() { auxOnClick(1, 14); }
+    void mnuAux115On_Click() { auxOnClick(1, 15); }
+    void mnuAux201On_Click() { auxOnClick(2, 1); }
+    void mnuAux202On_Click() { auxOnClick(2, 2); }
+    void mnuAux203On_Click() { auxOnClick(2, 3); }
+    void mnuAux204On_Click() { auxOnClick(2, 4); }
+    void mnuAux205On_Click() { auxOnClick(2, 5); }
+    void mnuAux206On_Click() { auxOnClick(2, 6); }
+    void mnuAux207On_Click() { auxOnClick(2, 7); }
+    void mnuAux208On_Click() { auxOnClick(2, 8); }
+    void mnuAux209On_Click() { auxOnClick(2, 9); }
+    void mnuAux210On_Click() { auxOnClick(2, 10); }
+    void mnuAux211On_Click() { auxOnClick(2, 11); }
+    void mnuAux212On_Click() { auxOnClick(2, 12); }
+    void mnuAux213On_Click() { auxOnClick(2, 13); }
+    void mnuAux214On_Click() { auxOnClick(2, 14); }
+    void mnuAux215On_Click() { auxOnClick(2, 15); }
+    void mnuInterlockingAux_Click();
+
     // Protocol selection
     void mnuOTRSP_Click();
     void mnuMK2R_Click();
@@ -61,6 +101,15 @@ public:
     void mnuPortsCom15_Click() { selectComPort(15); }
     void mnuPortsCom16_Click() { selectComPort(16); }
 
+    // Serial receive and the terminal pane
+    void MSComm1_OnComm();
+    void txtTerm_Change();
+    void txtTerm_KeyPress(int KeyAscii);
+    // Appends received text to the pane; Data ends as it was inserted (backspaces applied, line
+    // feeds dropped, a line feed after every carriage return).
+    void ShowData(RichTextBox& Term, QString& Data);
+    static QString stripCRLF(const QString& strToStrip);
+
 private:
     using Handler = void (frmZephrin::*)();
 
@@ -80,6 +129,13 @@ private:
     void resetAux();
 
     void focusClick(FocusAction action, const char* label);
+    void queryClick(const char* label, const char* otrsp, const char* mk2r, bool statusAfterSerial,
+                    bool clearTerminalFirst);
+    void auxOnClick(int radio, int output);
+    void auxOffClick(int radio);
+    MenuEntry* auxOnEntry(int radio, int output) const;
+    void setLampsFromReply(const QString& reply);
+    template <typename Step> void resumeNext(Step&& step);
     void selectComPort(int number);
     void checkPortEntry(MenuEntry* chosen);
     void closeLinksAndStorePosition();
@@ -95,6 +151,7 @@ private:
     MenuEntry* mnuMK2R;
     MenuEntry* mnuAuxR1Off;
     MenuEntry* mnuAuxR2Off;
+    MenuEntry* mnuInterlockingAux;
     std::array<MenuEntry*, 15> mnuAux1On{}; // mnuAux101On .. mnuAux115On
     std::array<MenuEntry*, 15> mnuAux2On{}; // mnuAux201On .. mnuAux215On
     Shape* shpFocus1;

@@ -8,6 +8,11 @@
 void frmZephrin::Form_Load()
 {
     ui.application().setTitle(AppName);
+    interlock = settings.getSetting(AppName, "settings", "interlock");
+    if (interlock.isEmpty())
+        interlock = "0";
+    if (interlock == "0" || interlock == "1")
+        mnuInterlockingAux->setChecked(interlock == "1");
     // Every received burst raises the receive event; the box's modem lines stay quiet.
     MSComm1.setRThreshold(1);
     MSComm1.setRTSEnable(false);

@@ -110,3 +110,110 @@ void frmZephrin::mnuMK2R_Click()
         }
     });
 }
+
+void frmZephrin::queryClick(const char* label, const char* otrsp, const char* mk2r,
+                            bool statusAfterSerial, bool clearTerminalFirst)
+{
+    trapped(label, [&] {
+        if (!checkPortAndProtocol())
+            return;
+        if (mode != "1" && mode != "2")
+            return;
+        const double value = numericValue(protocol);
+        const char* command = value == 2 ? mk2r : value == 1 ? otrsp : nullptr;
+        if (value == 2 && !mk2r)
+            return void(msgBox("Query only valid for OTRSP protocol", MsgBoxStyle::Information,
+                               "Protocol error"));
+        if (!command)
+            return refuseUnknownProtocol();
+        if (value == 2 && clearTerminalFirst) {
+            // The version line arrives into an empty pane.
+            buffer = "";
+            txtTerm->setText("");
+        }
+        SendCommand(command);
+        if (mode == "1" && statusAfterSerial)
+            lblStatus->setCaption("Sent data");
+    });
+}
+
+void frmZephrin::RXQuery_Click()
+{
+    queryClick("RxQuery_click", "?RX", nullptr, true, false);
+}
+
+void frmZephrin::TXQuery_Click()
+{
+    queryClick("TxQuery_click", "?TX", nullptr, false, false);
+}
+
+void frmZephrin::FWQuery_Click()
+{
+    queryClick("FwQuery_click", "?FW", "V", false, true);
+}
+
+MenuEntry* frmZephrin::auxOnEntry(int radio, int output) const
+{
+    return (radio == 1 ? mnuAux1On : mnuAux2On)[output - 1];
+}
+
+static QString twoDigits(int n)
+{
+    return QString("%1").arg(n, 2, 10, QChar('0'));
+}
+
+void frmZephrin::auxOnClick(int radio, int output)
+{
+    trapped(QString("aux%1%2_click").arg(radio).arg(twoDigits(output)), [&] {
+        const int partnerRadio = 3 - radio;
+        if (numericValue(interlock) == 1 && auxOnEntry(partnerRadio, output)->checked())
+            return void(msgBox(QString("Interlocked AUX%1%2 is on, please turn it off first.")
+                                   .arg(partnerRadio)
+                                   .arg(twoDigits(output)),
+                               MsgBoxStyle::Information));
+        if (!checkPortAndProtocol())
+            return;
+        const double value = numericValue(protocol);
+        if (value == 1 || value == 2) {
+            SendCommand(auxCommand(value == 2 ? Protocol::Mk2r : Protocol::Otrsp, radio, output));
+            (radio == 1 ? mnuAuxR1Off : mnuAuxR2Off)->setChecked(false);
+            for (int n = 1; n <= 15; ++n)
+                auxOnEntry(radio, n)->setChecked(n == output);
+        }
+        TextBox* box = radio == 1 ? txtAux1 : txtAux2;
+        box->setText(auxOnEntry(radio, output)->caption());
+        box->setVisible(true);
+    });
+}
+
+void frmZephrin::auxOffClick(int radio)
+{
+    trapped(QString("aux%1%2_click").arg(radio).arg("00"), [&] {
+        if (!checkPortAndProtocol())
+            return;
+        if (mode == "1" || mode == "2") {
+            const double value = numericValue(protocol);
+            if (value == 1 || value == 2) {
+                SendCommand(auxCommand(value == 2 ? Protocol::Mk2r : Protocol::Otrsp, radio, 0));
+                (radio == 1 ? mnuAuxR1Off : mnuAuxR2Off)->setChecked(true);
+                for (int n = 1; n <= 15; ++n)
+                    auxOnEntry(radio, n)->setChecked(false);
+            }
+        }
+        TextBox* box = radio == 1 ? txtAux1 : txtAux2;
+        box->setText(QString("Aux R%1 Off").arg(radio));
+        box->setVisible(true);
+    });
+}
+
+void frmZephrin::mnuInterlockingAux_Click()
+{
+    // Any other stored text leaves the option as it is.
+    if (interlock != "0" && interlock != "1")
+        return;
+    interlock = interlock == "0" ? "1" : "0";
+    mnuInterlockingAux->setChecked(interlock == "1");
+    // The option is in force either way; a store that cannot be written is said at once.
+    trapped("InterlockingAux_click",
+            [&] { settings.saveSetting(AppName, "settings", "interlock", interlock); });
+}

@@ -3,6 +3,7 @@
 // Fakes of the platform that record what the form did: bytes written, boxes shown, settings
 // stored, and how every control ended.
 
+#include "app/form_layout.h"
 #include "platform/controls.h"
 #include "platform/runtime_error.h"
 #include "platform/serial_port.h"
@@ -170,6 +171,14 @@ struct FakeToolkit : Toolkit {
     FakeWindow win;
     FakeApplication app;
     FakeDialogs dialog;
+
+    // Menu entries start with the captions of the window's design.
+    FakeToolkit()
+    {
+        for (const MenuLayout& m : formMenus())
+            for (const MenuEntryLayout& e : m.entries)
+                menuEntry(e.name).text = e.caption;
+    }
 
     template <typename T> static T& get(std::map<QString, std::unique_ptr<T>>& m, const QString& n)
     {

@@ -13,6 +13,13 @@ protected:
     FakeSettingsStore store;
     frmZephrin form{ui, serial, store};
 
+    // The program always starts the form before the operator can click anything.
+    void SetUp() override
+    {
+        form.Form_Load();
+        boxes().clear();
+    }
+
     FakeMenuEntry& menu(const QString& name) { return ui.menuEntry(name); }
     FakeShape& lamp(const QString& name) { return ui.shape(name); }
     FakeButton& button(const QString& name) { return ui.button(name); }

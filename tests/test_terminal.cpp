@@ -1,0 +1,187 @@
+#include "form_fixture.h"
+
+#include <random>
+
+namespace {
+
+const QChar BS = QChar(8);
+
+class TerminalTest : public FormTest {
+protected:
+    // What ShowData makes of data on a pane that holds `pane`; the caller's variable too.
+    QString show(const QString& pane, QString data, QString* dataAfter = nullptr)
+    {
+        term().content = pane;
+        form.protocol = "3"; // the change handler does nothing
+        form.ShowData(term(), data);
+        if (dataAfter)
+            *dataAfter = data;
+        return term().content;
+    }
+    void receive(const QString& piece, const QString& protocol)
+    {
+        form.protocol = protocol;
+        serial.receive(piece);
+    }
+};
+
+TEST_F(TerminalTest, ShowDataTurnsLineEndsIntoCarriageReturnLineFeedPairs)
+{
+    QString after;
+    EXPECT_EQ(show("", "RX1\r\n", &after), "RX1\r\n");
+    EXPECT_EQ(after, "RX1\r\n");
+    EXPECT_EQ(show("x", "\n\nA\rB\r\r", &after), "xA\r\nB\r\n\r\n");
+    EXPECT_EQ(term().selStart(), term().content.size()) << "the caret ends at the end";
+}
+
+TEST_F(TerminalTest, ShowDataAppliesBackspaces)
+{
+    EXPECT_EQ(show("", QString("ab") + BS + "c"), "ac");
+    EXPECT_EQ(show("12", QString(BS) + "x"), "1x");
+    EXPECT_EQ(show("12", QString(BS) + BS + "x"), "1x");
+    EXPECT_EQ(show("", QString(BS) + "x"), "x") << "a leading backspace on an empty pane";
+    EXPECT_EQ(show("12", QString(BS) + BS + BS), "1");
+    EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(TerminalTest, ShowDataTrimsThePaneOnlyPastItsLimit)
+{
+    const QString full(16000, 'a');
+    EXPECT_EQ(show(full, "b").size(), 16001) << "exactly 16000 is not trimmed";
+    const QString over = QString(4096, 'x') + QString(11905, 'y');
+    EXPECT_EQ(show(over, "b"), QString(11905, 'y') + "b");
+}
+
+TEST_F(TerminalTest, OtrspRepliesLightTheLampsTheyReport)
+{
+    setLamps("LdLdd");
+    receive("RX2S\r", "1");
+    EXPECT_EQ(lamps(), "LdddL");
+    receive("TX1RX2", "1");
+    EXPECT_EQ(lamps(), "LddLd");
+    receive("TX2\r", "1");
+    EXPECT_EQ(lamps(), "dLdLd");
+    receive("tx1 rx1", "1");
+    EXPECT_EQ(lamps(), "dLdLd") << "the search is case-sensitive";
+    EXPECT_EQ(term().content, "RX2S\r\nTX1RX2TX2\r\ntx1 rx1");
+    EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(TerminalTest, AReplySplitOverTwoPiecesLightsNothing)
+{
+    receive("R", "1");
+    receive("X1\r", "1");
+    EXPECT_EQ(term().content, "RX1\r\n");
+    EXPECT_EQ(lamps(), "ddddd");
+}
+
+TEST_F(TerminalTest, ErrorRepliesRaiseTheirBoxesByProtocol)
+{
+    struct Case {
+        const char* protocol;
+        const char* piece;
+        QStringList prompts;
+        const char* paneAfter;
+    };
+    const QString trapBox = "VB6 runtime error (txtTerm_change): 13 - Type mismatch";
+    const Case cases[] = {
+        {"1", "E", {"MK2R protocol error."}, "E"},
+        {"1", "E\r", {}, "E\r\n"},
+        {"1", "FW?", {"OTRSP protocol error."}, "FW?"},
+        {"1", "e", {}, "e"},
+        {"2", "E", {"MK2R Protocol Error."}, ""},
+        {"2", "\r\nEFR9\r", {"MK2R Protocol Error."}, ""},
+        {"2", "?X", {"OTRSP Protocol Error."}, ""},
+        {"2", "A?", {"OTRSP protocol error."}, "A?"},
+        {"2", "AE", {}, "AE"},
+        {"3", "E", {"MK2R protocol error."}, "E"},
+        {"", "?", {trapBox, "OTRSP protocol error."}, "?"},
+        {"abc", "RX1", {trapBox}, "RX1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QString("protocol \"%1\", piece \"%2\"").arg(c.protocol, c.piece).toStdString());
+        boxes().clear();
+        term().content.clear();
+        receive(c.piece, c.protocol);
+        EXPECT_EQ(ui.dialog.prompts(), c.prompts);
+        EXPECT_EQ(term().content, c.paneAfter);
+    }
+}
+
+TEST_F(TerminalTest, AnMk2rErrorArrivingOnAFullPaneClearsItThroughTheTrim)
+{
+    form.protocol = "2";
+    term().content = QString(16001, 'a');
+    serial.receive("E");
+    EXPECT_EQ(ui.dialog.prompts(), QStringList{"MK2R Protocol Error."});
+    EXPECT_EQ(term().content, "");
+    EXPECT_EQ(form.buffer, "");
+}
+
+TEST_F(TerminalTest, EventsOtherThanReceivedCharactersAreIgnored)
+{
+    form.buffer = "old";
+    serial.receive("RX1\r", 3);
+    EXPECT_EQ(form.buffer, "old");
+    EXPECT_EQ(term().content, "");
+}
+
+TEST_F(TerminalTest, TypedKeysGoToTheBoxOneByteEach)
+{
+    openCom3("1");
+    for (int key : {int('R'), int('X'), int('1'), 13})
+        term().keyHandler(key);
+    EXPECT_EQ(serial.writes, (QStringList{"R", "X", "1", "\r"}));
+    EXPECT_TRUE(boxes().empty());
+
+    form.buffer = "RX2\r\n";
+    term().keyHandler('a');
+    EXPECT_EQ(lamps(), "dddLd") << "a key looks at the last reply again";
+}
+
+TEST_F(TerminalTest, TypedKeysWithoutALinkOrProtocol)
+{
+    form.mode = "";
+    form.protocol = "1";
+    term().keyHandler('a');
+    EXPECT_TRUE(serial.writes.isEmpty());
+    EXPECT_TRUE(boxes().empty());
+
+    openCom3("");
+    term().keyHandler('a');
+    EXPECT_EQ(serial.writes, QStringList{"a"}) << "the key is sent first";
+    EXPECT_EQ(ui.dialog.prompts(),
+              QStringList{"VB6 runtime error (txtTerm_KeyPress): 13 - Type mismatch"});
+
+    openCom3("1");
+    serial.open = false;
+    form.buffer = "RX1";
+    term().keyHandler('a');
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_TRUE(boxes()[0].prompt.startsWith("VB6 runtime error (txtTerm_KeyPress): 8018 - "));
+    EXPECT_EQ(lamps(), "ddddd") << "the lamp step is skipped";
+}
+
+// Whatever the box sends, with whatever protocol: no failure escapes the receive handler and
+// the pane stays within its trim rule.
+TEST_F(TerminalTest, RandomBurstsNeverEscapeTheHandlerAndKeepThePaneBounded)
+{
+    std::mt19937 random(7);
+    const char* protocols[] = {"1", "2", "3", "", "abc"};
+    int maxPiece = 0;
+    for (int round = 0; round < 3000; ++round) {
+        form.protocol = protocols[round % 5];
+        const int length = int(random() % 300);
+        QString piece;
+        for (int i = 0; i < length; ++i) {
+            const int kind = int(random() % 10);
+            piece += QChar(kind == 0 ? 8 : kind == 1 ? 13 : kind == 2 ? 0 : int(random() % 256));
+        }
+        maxPiece = std::max(maxPiece, length);
+        ASSERT_NO_THROW(serial.receive(piece));
+        ASSERT_LE(term().content.size(), 16000 + 2 * maxPiece);
+        boxes().clear();
+    }
+}
+
+} // namespace
