@@ -150,4 +150,26 @@ TEST_F(SerialPtyTest, AnUnpluggedBoxFailsTheNextCommandAndWorksAgainOnceBack)
     EXPECT_EQ(prompts().size(), 1);
 }
 
+TEST_F(SerialPtyTest, WhatTheBoxSendsArrivesInBurstsEndedByACarriageReturnOrSilence)
+{
+    ui.menuEntry("mnuPortsCom3").click();
+    form.protocol = "3";
+    QStringList pieces;
+    ui.richTextBox("txtTerm").onChange([&] {
+        if (!form.buffer.isEmpty() && (pieces.isEmpty() || pieces.last() != form.buffer))
+            pieces << form.buffer;
+    });
+
+    pty.write("RX");
+    pty.write("1\r");
+    ASSERT_TRUE(pumpUntil([&] { return pieces.size() == 1; }));
+    EXPECT_EQ(pieces[0], "RX1\r\n");
+
+    pty.write("FW1.");
+    pty.write("2"); // no line end: the silence after it ends the burst
+    ASSERT_TRUE(pumpUntil([&] { return pieces.size() == 2; }));
+    EXPECT_EQ(pieces[1], "FW1.2");
+    EXPECT_EQ(ui.richTextBox("txtTerm").content, "RX1\r\nFW1.2");
+}
+
 } // namespace

@@ -1,0 +1,46 @@
+#pragma once
+
+// zephrin-boxsim as a process of the test: started on construction, stopped on destruction.
+
+#include <QProcess>
+#include <QStringList>
+#include <gtest/gtest.h>
+
+#include "pty_pair.h"
+
+class BoxSim {
+public:
+    explicit BoxSim(const QString& protocol)
+    {
+        // Answers go out in one write, so that a loaded machine cannot split them.
+        sim_.start(ZEPHRIN_BOXSIM, {"--protocol", protocol, "--fast"});
+        EXPECT_TRUE(sim_.waitForStarted(5000));
+        EXPECT_TRUE(pumpUntil([&] { return sim_.canReadLine(); }, 5000));
+        device_ = QString::fromLocal8Bit(sim_.readLine()).trimmed();
+    }
+    ~BoxSim()
+    {
+        sim_.terminate();
+        if (!sim_.waitForFinished(3000))
+            sim_.kill();
+        sim_.waitForFinished(3000);
+    }
+    QString device() const { return device_; }
+
+    // Every line the simulator has logged so far: "< command" and "> answer".
+    QStringList log()
+    {
+        while (sim_.canReadLine())
+            lines_ << QString::fromLocal8Bit(sim_.readLine()).trimmed();
+        return lines_;
+    }
+    bool waitFor(const QString& line, int timeoutMs = 3000)
+    {
+        return pumpUntil([&] { return log().contains(line); }, timeoutMs);
+    }
+
+private:
+    QProcess sim_;
+    QString device_;
+    QStringList lines_;
+};
