@@ -6,6 +6,7 @@
 #include <QSettings>
 
 namespace {
+// On Linux the native format is an INI file named <application>.conf.
 constexpr const char* Organisation = "Zephrin";
 
 QString settingsKey(const QString& section, const QString& key)
@@ -17,14 +18,14 @@ QString settingsKey(const QString& section, const QString& key)
 QString QtSettingsStore::getSetting(const QString& application, const QString& section,
                                     const QString& key, const QString& defaultValue) const
 {
-    const QSettings store(QSettings::IniFormat, QSettings::UserScope, Organisation, application);
+    const QSettings store(QSettings::NativeFormat, QSettings::UserScope, Organisation, application);
     return store.value(settingsKey(section, key), defaultValue).toString();
 }
 
 void QtSettingsStore::saveSetting(const QString& application, const QString& section,
                                   const QString& key, const QString& value)
 {
-    QSettings store(QSettings::IniFormat, QSettings::UserScope, Organisation, application);
+    QSettings store(QSettings::NativeFormat, QSettings::UserScope, Organisation, application);
     store.setValue(settingsKey(section, key), value);
     store.sync();
     if (store.status() != QSettings::NoError)
@@ -36,6 +37,6 @@ void QtSettingsStore::saveSetting(const QString& application, const QString& sec
 
 QString QtSettingsStore::location() const
 {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, Organisation, Organisation)
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, Organisation, Organisation)
         .fileName();
 }

@@ -48,26 +48,32 @@ QIcon windowIcon()
     return QIcon(picture);
 }
 
+// A menu entry shows a check mark only while it is checked, and only its handler sets it.
 class QtMenuEntry : public MenuEntry {
 public:
-    explicit QtMenuEntry(QAction* action) : action_(action) { action_->setCheckable(true); }
-    bool checked() const override { return action_->isChecked(); }
-    void setChecked(bool on) override { action_->setChecked(on); }
+    explicit QtMenuEntry(QAction* action) : action_(action) {}
+    bool checked() const override { return checked_; }
+    void setChecked(bool on) override
+    {
+        checked_ = on;
+        action_->setCheckable(on);
+        action_->setChecked(on);
+    }
     QString caption() const override { return action_->text(); }
     void setCaption(const QString& caption) override { action_->setText(caption); }
     void setToolTip(const QString& tip) override { action_->setToolTip(tip); }
     void onClick(ClickHandler handler) override
     {
-        // A click runs the handler; the check mark is the handler's to set, not the menu's.
         QObject::connect(action_, &QAction::triggered,
                          [this, h = gated(std::move(handler))](bool) {
-                             action_->setChecked(!action_->isChecked());
+                             setChecked(checked_); // undo the toggle Qt makes on a click
                              h();
                          });
     }
 
 private:
     QAction* action_;
+    bool checked_ = false;
 };
 
 class QtButton : public CommandButton {
@@ -280,7 +286,7 @@ QtToolkit::QtToolkit() : window_(std::make_unique<ZephrinWindow>())
         }
         case ControlKind::RichTextBox: {
             auto* pane = new TerminalPane(client);
-            QFont mono(QStringList{"Liberation Mono", "DejaVu Sans Mono", "Monospace"});
+            QFont mono(QStringList{"DejaVu Sans Mono", "Monospace"});
             mono.setPixelSize(10);
             pane->setFont(mono);
             richTextBoxes_[c.name] = std::make_unique<QtRichTextBox>(pane);

@@ -75,16 +75,30 @@ QString TerminalPane::screenForm(const QString& text)
         const ushort code = c.unicode();
         if (code == 13)
             c = QChar('\n');
-        else if (code == 10)
-            c = QChar(0x200B); // zero width: the line break already shows it
-        else if (code < 32)
-            c = QChar(0x2400 + code); // control pictures: NUL shows as a visible symbol
-        else if (code == 127)
-            c = QChar(0x2421);
-        else if (code >= 0x80 && code < 0xA0)
-            c = QChar(0xB7);
+        else if ((code < 32 && code != 9) || (code >= 0x7F && code < 0xA0))
+            c = QChar(0xB7); // other control bytes show as a middle dot
     }
     return shown;
+}
+
+// A line feed keeps its place in the pane as a space too small to see: the carriage return
+// before it already shows the line break.
+void TerminalPane::insertScreenForm(QTextCursor& cursor, const QString& text)
+{
+    static const QTextCharFormat hidden = [] {
+        QTextCharFormat format;
+        format.setFontPointSize(1);
+        format.setForeground(Qt::transparent);
+        return format;
+    }();
+    const QTextCharFormat normal;
+    qsizetype start = 0;
+    for (qsizetype lf = text.indexOf('\n'); lf >= 0; lf = text.indexOf('\n', start)) {
+        cursor.insertText(screenForm(text.mid(start, lf - start)), normal);
+        cursor.insertText(" ", hidden);
+        start = lf + 1;
+    }
+    cursor.insertText(screenForm(text.mid(start)), normal);
 }
 
 void TerminalPane::replace(int from, int length, const QString& text)
@@ -93,7 +107,7 @@ void TerminalPane::replace(int from, int length, const QString& text)
     QTextCursor cursor(document());
     cursor.setPosition(from);
     cursor.setPosition(from + length, QTextCursor::KeepAnchor);
-    cursor.insertText(screenForm(text));
+    insertScreenForm(cursor, text);
     QTextCursor caret = textCursor();
     caret.setPosition(from + text.size());
     setTextCursor(caret);
@@ -103,8 +117,19 @@ void TerminalPane::replace(int from, int length, const QString& text)
 
 void TerminalPane::setText(const QString& text)
 {
-    text_ = text;
-    setPlainText(screenForm(text));
+    if (!text.isEmpty() && text.size() < text_.size() && text_.endsWith(text)) {
+        // The pane keeps its newest text, as when it trims: only the start goes.
+        QTextCursor cursor(document());
+        cursor.setPosition(int(text_.size() - text.size()), QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+        text_ = text;
+    } else {
+        text_ = text;
+        document()->clear();
+        QTextCursor cursor(document());
+        insertScreenForm(cursor, text);
+    }
+    setTextCursor(QTextCursor(document()));
     if (changed)
         changed();
 }

@@ -38,8 +38,8 @@ protected:
 
 // The terminal pane. It holds its text exactly as the program wrote it (carriage return and
 // line feed pairs included, one position per character) and shows it one screen character per
-// text character: a carriage return as the line break, a line feed as nothing, other control
-// characters as their visible symbols. Typed keys go to the key handler first, then the pane
+// text character: a carriage return as the line break, a line feed as an invisible space,
+// other control characters as a middle dot. Typed keys go to the key handler first, then the pane
 // applies them itself.
 class TerminalPane : public QPlainTextEdit {
 public:
@@ -65,6 +65,7 @@ private:
     void replace(int from, int length, const QString& text);
     void applyKey(int keyAscii);
     static QString screenForm(const QString& text);
+    static void insertScreenForm(QTextCursor& cursor, const QString& text);
 
     QString text_;
 };
