@@ -10,7 +10,6 @@
 #include "platform/settings_store.h"
 
 #include <QStringList>
-#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -132,25 +131,15 @@ struct ShownBox {
 
 struct FakeDialogs : Dialogs {
     std::vector<ShownBox> boxes;
-    std::deque<int> answers;
-    std::deque<QString> inputs;
     int msgBox(const QString& prompt, int style, const QString& title) override
     {
         boxes.push_back({prompt, style, title});
-        if (answers.empty())
-            return MsgBoxAnswer::Ok;
-        const int answer = answers.front();
-        answers.pop_front();
-        return answer;
+        return MsgBoxAnswer::Ok;
     }
     QString inputBox(const QString& prompt, const QString& title, const QString&) override
     {
         boxes.push_back({prompt, -1, title});
-        if (inputs.empty())
-            return {};
-        QString text = inputs.front();
-        inputs.pop_front();
-        return text;
+        return {};
     }
     QStringList prompts() const
     {

@@ -5,6 +5,8 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <string>
+
 namespace crypto {
 namespace {
 
@@ -17,16 +19,21 @@ Status lastError()
     return code ? Status(code) : Status(ERR_PACK(ERR_LIB_EVP, 0, ERR_R_OPERATION_FAIL));
 }
 
+// An algorithm that libcrypto cannot fetch is not there at all.
+template <typename Algorithm> Handle available(Algorithm* algorithm, const char* name)
+{
+    if (!algorithm) {
+        ERR_clear_error();
+        throw Unsupported(std::string(name) + " is not available in libcrypto");
+    }
+    return algorithm;
+}
+
 class Libcrypto : public Primitives {
 public:
     Status openKdf(Handle& kdf) override
     {
-        EVP_MD* md = EVP_MD_fetch(nullptr, "SHA512", nullptr);
-        if (!md) {
-            ERR_clear_error();
-            throw Unsupported("SHA-512 is not available in libcrypto");
-        }
-        kdf = md;
+        kdf = available(EVP_MD_fetch(nullptr, "SHA512", nullptr), "SHA-512");
         return 0;
     }
 
@@ -44,12 +51,7 @@ public:
 
     Status openAes(Handle& aes) override
     {
-        EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "AES-256-ECB", nullptr);
-        if (!cipher) {
-            ERR_clear_error();
-            throw Unsupported("AES is not available in libcrypto");
-        }
-        aes = cipher;
+        aes = available(EVP_CIPHER_fetch(nullptr, "AES-256-ECB", nullptr), "AES-256");
         return 0;
     }
 

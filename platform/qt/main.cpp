@@ -1,4 +1,5 @@
 #include "app/frmZephrin.h"
+#include "event_gate.h"
 #include "qt_serial_port.h"
 #include "qt_settings_store.h"
 #include "qt_toolkit.h"
@@ -33,7 +34,8 @@ int main(int argc, char* argv[])
     QtSerialPort serialPort(settings);
     QtToolkit toolkit;
     frmZephrin form(toolkit, serialPort, settings);
-    form.Form_Load();
+    // Start-up is the first handler: port events that come while it runs wait for it to end.
+    EventGate::instance().run([&] { form.Form_Load(); });
     toolkit.mainWindow()->show();
     return app.exec();
 }
