@@ -13,6 +13,8 @@ namespace {
 
 // About three character times at 9600 baud.
 constexpr int BurstIdleMs = 3;
+// A box that sends without pause and without line ends is still shown as it goes.
+constexpr int BurstMaxBytes = 128;
 
 struct LineSettings {
     qint32 baud;
@@ -259,7 +261,7 @@ void QtSerialPort::bytesArrived()
     if (chunk.isEmpty())
         return;
     received_ += chunk;
-    if (chunk.contains('\r'))
+    if (chunk.contains('\r') || received_.size() >= BurstMaxBytes)
         raiseReceive();
     else
         burstEnd_.start(BurstIdleMs);
@@ -268,10 +270,14 @@ void QtSerialPort::bytesArrived()
 void QtSerialPort::raiseReceive()
 {
     burstEnd_.stop();
-    if (rThreshold_ <= 0 || !handler_)
+    // While a handler runs, one waiting event will read everything that has come by then.
+    if (rThreshold_ <= 0 || !handler_ || receivePending_)
         return;
-    EventGate::instance().deliver([this] {
-        // An earlier delivery may already have read what this one announced.
+    receivePending_ = true;
+    EventGate::instance().deliver([this, alive = std::weak_ptr<int>(alive_)] {
+        if (alive.expired())
+            return; // the port went away while the event waited
+        receivePending_ = false;
         if (received_.isEmpty() && (!port_.isOpen() || port_.bytesAvailable() == 0))
             return;
         commEvent_ = EventReceive;

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QSerialPort>
 #include <QTimer>
+#include <memory>
 
 class SettingsStore;
 
@@ -55,4 +56,6 @@ private:
     bool dtr_ = false;
     bool rts_ = false;
     bool lost_ = false;
+    bool receivePending_ = false;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
