@@ -16,7 +16,7 @@ enum class ControlKind { CommandButton, Label, TextBox, RichTextBox, Circle };
 struct ControlLayout {
     const char* name;
     ControlKind kind;
-    const char* caption; // "&" marks the access key
+    const char* caption;          // "&" marks the access key
     int left, top, width, height; // twips
     int tabIndex;                 // -1: takes no keyboard focus
     const char* toolTip;

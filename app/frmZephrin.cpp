@@ -7,11 +7,11 @@ frmZephrin::frmZephrin(Toolkit& toolkit, SerialPort& serialPort, SettingsStore& 
       mnuTCPPort1(&ui.menuEntry("mnuTCPPort1")), mnuTCPPort2(&ui.menuEntry("mnuTCPPort2")),
       mnuOTRSP(&ui.menuEntry("mnuOTRSP")), mnuMK2R(&ui.menuEntry("mnuMK2R")),
       mnuAuxR1Off(&ui.menuEntry("mnuAuxR1Off")), mnuAuxR2Off(&ui.menuEntry("mnuAuxR2Off")),
-      mnuInterlockingAux(&ui.menuEntry("mnuInterlockingAux")),
-      shpFocus1(&ui.shape("shpFocus1")), shpFocus2(&ui.shape("shpFocus2")),
-      shpRx1(&ui.shape("shpRx1")), shpRx2(&ui.shape("shpRx2")), shpRxS(&ui.shape("shpRxS")),
-      lblStatus(&ui.label("lblStatus")), txtAux1(&ui.textBox("txtAux1")),
-      txtAux2(&ui.textBox("txtAux2")), txtTerm(&ui.richTextBox("txtTerm"))
+      mnuInterlockingAux(&ui.menuEntry("mnuInterlockingAux")), shpFocus1(&ui.shape("shpFocus1")),
+      shpFocus2(&ui.shape("shpFocus2")), shpRx1(&ui.shape("shpRx1")), shpRx2(&ui.shape("shpRx2")),
+      shpRxS(&ui.shape("shpRxS")), lblStatus(&ui.label("lblStatus")),
+      txtAux1(&ui.textBox("txtAux1")), txtAux2(&ui.textBox("txtAux2")),
+      txtTerm(&ui.richTextBox("txtTerm"))
 {
     for (int n = 1; n <= 16; ++n) {
         mnuPortsCom[n - 1] = &ui.menuEntry(QString("mnuPortsCom%1").arg(n));

@@ -25,8 +25,8 @@ void Pbkdf2Floor(benchmark::State& state)
     const unsigned char salt[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     unsigned char out[48];
     for (auto _ : state) {
-        PKCS5_PBKDF2_HMAC(password.constData(), int(password.size()), salt, 8, 10000,
-                          EVP_sha512(), 48, out);
+        PKCS5_PBKDF2_HMAC(password.constData(), int(password.size()), salt, 8, 10000, EVP_sha512(),
+                          48, out);
         benchmark::DoNotOptimize(out);
     }
 }
@@ -46,8 +46,8 @@ void Decrypt(benchmark::State& state)
 
 void OpensslProcessPerMessage(benchmark::State& state)
 {
-    const QStringList args{"enc", "-aes-256-ctr", "-pbkdf2", "-md", "sha512", "-iter", "10000",
-                           "-a", "-A", "-pass", "pass:" + Key};
+    const QStringList args{"enc",   "-aes-256-ctr", "-pbkdf2", "-md",   "sha512",     "-iter",
+                           "10000", "-a",           "-A",      "-pass", "pass:" + Key};
     for (auto _ : state) {
         QProcess openssl;
         openssl.start("openssl", args);
@@ -60,9 +60,21 @@ void OpensslProcessPerMessage(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(Pbkdf2Floor)->Unit(benchmark::kMillisecond)->MinTime(2.0)->Repetitions(5)->ReportAggregatesOnly();
-BENCHMARK(Encrypt)->Unit(benchmark::kMillisecond)->MinTime(2.0)->Repetitions(5)->ReportAggregatesOnly();
-BENCHMARK(Decrypt)->Unit(benchmark::kMillisecond)->MinTime(2.0)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(Pbkdf2Floor)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
+BENCHMARK(Encrypt)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
+BENCHMARK(Decrypt)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
 BENCHMARK(OpensslProcessPerMessage)->Unit(benchmark::kMillisecond)->Iterations(50);
 
 // The three measured in turn, round after round, so that drift of the machine's speed

@@ -14,7 +14,10 @@ namespace crypto {
 using Status = std::int32_t;
 using Handle = void*;
 
-inline bool failed(Status status) { return status != 0; }
+inline bool failed(Status status)
+{
+    return status != 0;
+}
 
 // The library or one of its algorithms is not there at all.
 class Unsupported : public std::runtime_error {

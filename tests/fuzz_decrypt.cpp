@@ -19,7 +19,10 @@ QString mutate(QString text, std::mt19937& random)
         switch (kind(random)) {
         case 0: text.truncate(at); break;
         case 1: text.insert(at, QChar(byte(random))); break;
-        case 2: if (!text.isEmpty()) text[at] = QChar(byte(random)); break;
+        case 2:
+            if (!text.isEmpty())
+                text[at] = QChar(byte(random));
+            break;
         case 3: text.insert(at, "\r\n"); break;
         case 4: text.remove(at, 1 + random() % 8); break;
         default: text += text.mid(at, 12); break;

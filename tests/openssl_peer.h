@@ -25,8 +25,15 @@ inline QStringList messageFormat(const QString& key, bool decrypt)
     QStringList args{"enc"};
     if (decrypt)
         args << "-d";
-    return args << "-aes-256-ctr" << "-pbkdf2" << "-md" << "sha512" << "-iter" << "10000"
-                << "-a" << "-A" << "-pass" << ("pass:" + key);
+    return args << "-aes-256-ctr"
+                << "-pbkdf2"
+                << "-md"
+                << "sha512"
+                << "-iter"
+                << "10000"
+                << "-a"
+                << "-A"
+                << "-pass" << ("pass:" + key);
 }
 
 // Raw AES-256-CTR under a given key and initial counter block, without any derivation.

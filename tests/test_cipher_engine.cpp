@@ -1,7 +1,7 @@
 #include "cipher/ctr_engine.h"
 #include "openssl_peer.h"
-#include "recording_primitives.h"
 #include "platform/runtime_error.h"
+#include "recording_primitives.h"
 
 #include <QRandomGenerator>
 
@@ -121,9 +121,9 @@ TEST(CtrEngine, MatchesOpensslAcrossCounterCarriesAndTheFullWrap)
 {
     const QByteArray key = randomBytes(32);
     const QByteArray plain = randomBytes(70); // five blocks
-    for (const char* counterHex : {"0123456789abcdef01234567ffffffff",
-                                   "0123456789abcdefffffffffffffffff",
-                                   "ffffffffffffffffffffffffffffffff"}) {
+    for (const char* counterHex :
+         {"0123456789abcdef01234567ffffffff", "0123456789abcdefffffffffffffffff",
+          "ffffffffffffffffffffffffffffffff"}) {
         const QByteArray counter = QByteArray::fromHex(counterHex);
         EXPECT_EQ(cryptWithMaterial(key, counter, plain).toHex(),
                   opensslCtr(key, counter, plain).toHex())

@@ -1,7 +1,7 @@
 #include "cipher/encrypted_text.h"
 #include "openssl_peer.h"
-#include "recording_primitives.h"
 #include "platform/runtime_error.h"
+#include "recording_primitives.h"
 
 #include <QRandomGenerator>
 
@@ -26,7 +26,8 @@ TEST(EncryptedText, OpensslReadsWhatZephrinWritesAndZephrinReadsWhatOpensslWrite
             texts << textOf(length);
         texts << QString::fromUtf8("é") << QString::fromUtf8("€ AUX101 é");
         for (const QString& text : texts) {
-            SCOPED_TRACE(QString("key \"%1\", %2 characters").arg(key).arg(text.size()).toStdString());
+            SCOPED_TRACE(
+                QString("key \"%1\", %2 characters").arg(key).arg(text.size()).toStdString());
             const QString encrypted = EncryptText(text, key);
             EXPECT_TRUE(encrypted.startsWith("U2FsdGVkX1"));
             EXPECT_EQ(runOpenssl(messageFormat(key, true), encrypted.toLatin1()), text.toUtf8());
@@ -41,8 +42,10 @@ TEST(EncryptedText, LengthFollowsTheUtf8BytesAndEverySaltIsNew)
 {
     EXPECT_EQ(EncryptText("", "k").size(), 24);
     EXPECT_EQ(EncryptText("RX1\r", "k").size(), 28);
-    EXPECT_EQ(QByteArray::fromBase64(EncryptText(QString::fromUtf8("é"), "k").toLatin1()).size(), 18);
-    EXPECT_EQ(QByteArray::fromBase64(EncryptText(QString::fromUtf8("€"), "k").toLatin1()).size(), 19);
+    EXPECT_EQ(QByteArray::fromBase64(EncryptText(QString::fromUtf8("é"), "k").toLatin1()).size(),
+              18);
+    EXPECT_EQ(QByteArray::fromBase64(EncryptText(QString::fromUtf8("€"), "k").toLatin1()).size(),
+              19);
     const QString first = EncryptText("TX1\r", "k");
     const QString second = EncryptText("TX1\r", "k");
     EXPECT_NE(first, second);
@@ -69,10 +72,10 @@ TEST(EncryptedText, AnythingDecryptsWithoutAnError)
 
     // No header, or too short for one: the whole is ciphertext under an empty salt.
     const QByteArray plain = "no header here, just bytes";
-    const QByteArray asOpensslWould = runOpenssl(
-        {"enc", "-aes-256-ctr", "-nosalt", "-K", QByteArray(32, '\0').toHex(), "-iv",
-         QByteArray(16, '\0').toHex()},
-        plain);
+    const QByteArray asOpensslWould =
+        runOpenssl({"enc", "-aes-256-ctr", "-nosalt", "-K", QByteArray(32, '\0').toHex(), "-iv",
+                    QByteArray(16, '\0').toHex()},
+                   plain);
     EXPECT_EQ(DecryptText(QString::fromLatin1(asOpensslWould.toBase64()), ""),
               QString::fromLatin1(plain));
 

@@ -11,10 +11,8 @@ struct FocusCase {
 };
 
 const FocusCase focusCases[] = {
-    {"RxFocus1", "RX1", "FR1", "ddLdd", "LLLdd"},
-    {"RxFocus2", "RX2", "FR2", "dddLd", "LLdLd"},
-    {"RxFocusS", "RX1S", "FRS", "ddddL", "LLddL"},
-    {"TxFocus1", "TX1", "FT1", "Ldddd", "LdLLL"},
+    {"RxFocus1", "RX1", "FR1", "ddLdd", "LLLdd"},  {"RxFocus2", "RX2", "FR2", "dddLd", "LLdLd"},
+    {"RxFocusS", "RX1S", "FRS", "ddddL", "LLddL"}, {"TxFocus1", "TX1", "FT1", "Ldddd", "LdLLL"},
     {"TxFocus2", "TX2", "FT2", "dLddd", "dLLLL"},
 };
 

@@ -8,7 +8,8 @@ QStringList portEntries()
     QStringList names;
     for (int n = 1; n <= 16; ++n)
         names << QString("mnuPortsCom%1").arg(n);
-    return names << "mnuTCPPort1" << "mnuTCPPort2";
+    return names << "mnuTCPPort1"
+                 << "mnuTCPPort2";
 }
 
 TEST_F(FormTest, ChoosingAComPortOpensItAndRemembersIt)

@@ -41,9 +41,11 @@ TEST_F(SerialPtyTest, FocusCommandsReachTheBoxAsExactBytesInBothProtocols)
 
     ui.menuEntry("mnuOTRSP").click();
     EXPECT_EQ(pty.read(22), QByteArray("?TX\r?RX\rAUX100\rAUX200\r"));
-    const std::pair<const char*, const char*> otrsp[] = {
-        {"RxFocus1", "RX1\r"}, {"RxFocus2", "RX2\r"}, {"RxFocusS", "RX1S\r"},
-        {"TxFocus1", "TX1\r"}, {"TxFocus2", "TX2\r"}};
+    const std::pair<const char*, const char*> otrsp[] = {{"RxFocus1", "RX1\r"},
+                                                         {"RxFocus2", "RX2\r"},
+                                                         {"RxFocusS", "RX1S\r"},
+                                                         {"TxFocus1", "TX1\r"},
+                                                         {"TxFocus2", "TX2\r"}};
     for (const auto& [button, bytes] : otrsp) {
         ui.button(button).click();
         EXPECT_EQ(pty.read(int(strlen(bytes))), QByteArray(bytes)) << button;
@@ -51,9 +53,11 @@ TEST_F(SerialPtyTest, FocusCommandsReachTheBoxAsExactBytesInBothProtocols)
 
     ui.menuEntry("mnuMK2R").click();
     EXPECT_EQ(pty.read(12), QByteArray("AS100\rAS200\r"));
-    const std::pair<const char*, const char*> mk2r[] = {
-        {"RxFocus1", "FR1\r"}, {"RxFocus2", "FR2\r"}, {"RxFocusS", "FRS\r"},
-        {"TxFocus1", "FT1\r"}, {"TxFocus2", "FT2\r"}};
+    const std::pair<const char*, const char*> mk2r[] = {{"RxFocus1", "FR1\r"},
+                                                        {"RxFocus2", "FR2\r"},
+                                                        {"RxFocusS", "FRS\r"},
+                                                        {"TxFocus1", "FT1\r"},
+                                                        {"TxFocus2", "FT2\r"}};
     for (const auto& [button, bytes] : mk2r) {
         ui.button(button).click();
         EXPECT_EQ(pty.read(4), QByteArray(bytes)) << button;

@@ -99,7 +99,8 @@ TEST_F(TerminalTest, ErrorRepliesRaiseTheirBoxesByProtocol)
         {"abc", "RX1", {trapBox}, "RX1"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(QString("protocol \"%1\", piece \"%2\"").arg(c.protocol, c.piece).toStdString());
+        SCOPED_TRACE(
+            QString("protocol \"%1\", piece \"%2\"").arg(c.protocol, c.piece).toStdString());
         boxes().clear();
         term().content.clear();
         receive(c.piece, c.protocol);

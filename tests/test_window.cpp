@@ -50,8 +50,7 @@ TEST_F(WindowTest, ControlsSitWhereTheLayoutPutsThemWithTheirCaptions)
         SCOPED_TRACE(c.name);
         QWidget* widget = child<QWidget>(c.name);
         ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->geometry(),
-                  QRect(c.left / 15, c.top / 15, c.width / 15, c.height / 15));
+        EXPECT_EQ(widget->geometry(), QRect(c.left / 15, c.top / 15, c.width / 15, c.height / 15));
         if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
             EXPECT_EQ(button->text(), c.caption);
         }
@@ -65,7 +64,8 @@ TEST_F(WindowTest, ControlsSitWhereTheLayoutPutsThemWithTheirCaptions)
         EXPECT_TRUE(child<QLineEdit>(name)->isVisible());
         EXPECT_TRUE(child<QLineEdit>(name)->text().isEmpty());
     }
-    for (const char* name : {"shpFocus1", "shpFocus2", "shpRx1", "shpRx2", "shpRxS", "shpNetStat"}) {
+    for (const char* name :
+         {"shpFocus1", "shpFocus2", "shpRx1", "shpRx2", "shpRxS", "shpNetStat"}) {
         auto* lamp = dynamic_cast<LampWidget*>(child<QWidget>(name));
         ASSERT_NE(lamp, nullptr);
         EXPECT_EQ(lamp->fillStyle(), FillStyle::Transparent);

@@ -42,10 +42,10 @@ public:
                      unsigned char* out, std::size_t outLength) override
     {
         static const unsigned char none = 0;
-        const int ok = PKCS5_PBKDF2_HMAC(
-            reinterpret_cast<const char*>(password ? password : &none), int(passwordLength),
-            salt ? salt : &none, int(saltLength), int(iterations), static_cast<EVP_MD*>(kdf),
-            int(outLength), out);
+        const int ok =
+            PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(password ? password : &none),
+                              int(passwordLength), salt ? salt : &none, int(saltLength),
+                              int(iterations), static_cast<EVP_MD*>(kdf), int(outLength), out);
         return ok == 1 ? 0 : lastError();
     }
 

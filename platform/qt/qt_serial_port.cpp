@@ -40,21 +40,31 @@ LineSettings parseLineSettings(const QString& text)
     if (!ok || s.baud <= 0)
         throw invalid();
     const QString parity = fields[1].trimmed().toUpper();
-    if (parity == "N") s.parity = QSerialPort::NoParity;
-    else if (parity == "E") s.parity = QSerialPort::EvenParity;
-    else if (parity == "O") s.parity = QSerialPort::OddParity;
-    else if (parity == "M") s.parity = QSerialPort::MarkParity;
-    else if (parity == "S") s.parity = QSerialPort::SpaceParity;
-    else throw invalid();
+    if (parity == "N")
+        s.parity = QSerialPort::NoParity;
+    else if (parity == "E")
+        s.parity = QSerialPort::EvenParity;
+    else if (parity == "O")
+        s.parity = QSerialPort::OddParity;
+    else if (parity == "M")
+        s.parity = QSerialPort::MarkParity;
+    else if (parity == "S")
+        s.parity = QSerialPort::SpaceParity;
+    else
+        throw invalid();
     const int bits = fields[2].trimmed().toInt(&ok);
     if (!ok || bits < 5 || bits > 8)
         throw invalid();
     s.dataBits = static_cast<QSerialPort::DataBits>(bits);
     const QString stop = fields[3].trimmed();
-    if (stop == "1") s.stopBits = QSerialPort::OneStop;
-    else if (stop == "1.5") s.stopBits = QSerialPort::OneAndHalfStop;
-    else if (stop == "2") s.stopBits = QSerialPort::TwoStop;
-    else throw invalid();
+    if (stop == "1")
+        s.stopBits = QSerialPort::OneStop;
+    else if (stop == "1.5")
+        s.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == "2")
+        s.stopBits = QSerialPort::TwoStop;
+    else
+        throw invalid();
     return s;
 }
 
@@ -96,9 +106,9 @@ QString QtSerialPort::portName() const
 void QtSerialPort::setCommPort(int number)
 {
     if (port_.isOpen())
-        throw RuntimeError(ErrorNumber::PortAlreadyOpen,
-                           QString("Port already open: close %1 before choosing another port")
-                               .arg(portName()));
+        throw RuntimeError(
+            ErrorNumber::PortAlreadyOpen,
+            QString("Port already open: close %1 before choosing another port").arg(portName()));
     if (number < 1 || number > 16)
         throw RuntimeError(ErrorNumber::InvalidPropertyValue,
                            QString("Invalid port number %1: choose COM1 to COM16").arg(number));
@@ -115,8 +125,8 @@ void QtSerialPort::setPortOpen(bool open)
         return;
     }
     if (port_.isOpen())
-        throw RuntimeError(ErrorNumber::PortAlreadyOpen, QString("Port already open: %1 is open")
-                                                             .arg(portName()));
+        throw RuntimeError(ErrorNumber::PortAlreadyOpen,
+                           QString("Port already open: %1 is open").arg(portName()));
     this->open();
 }
 
@@ -162,9 +172,9 @@ void QtSerialPort::open()
                                        "that program, then choose the port again")
                                    .arg(com, path));
         }
-        throw RuntimeError(ErrorNumber::DeviceMissing,
-                           QString("Cannot open %1 (%2): %3. Check the device, %4")
-                               .arg(com, path, reason, remap));
+        throw RuntimeError(
+            ErrorNumber::DeviceMissing,
+            QString("Cannot open %1 (%2): %3. Check the device, %4").arg(com, path, reason, remap));
     }
     openDevice_ = path;
     lost_ = false;

@@ -30,8 +30,8 @@ public:
     QMainWindow* mainWindow() const;
 
 private:
-    template <typename T> T& find(const std::map<QString, std::unique_ptr<T>>& controls,
-                                   const QString& name) const;
+    template <typename T>
+    T& find(const std::map<QString, std::unique_ptr<T>>& controls, const QString& name) const;
 
     std::unique_ptr<ZephrinWindow> window_;
     std::map<QString, std::unique_ptr<MenuEntry>> menuEntries_;

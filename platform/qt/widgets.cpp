@@ -55,8 +55,8 @@ void CaptionButton::paintEvent(QPaintEvent*)
     option.text.clear();
     painter.drawControl(QStyle::CE_PushButton, option);
     const QRect area = rect().adjusted(2, 1, -2, -1);
-    painter.drawItemText(area, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic,
-                         palette(), isEnabled(), caption, QPalette::ButtonText);
+    painter.drawItemText(area, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, palette(),
+                         isEnabled(), caption, QPalette::ButtonText);
 }
 
 TerminalPane::TerminalPane(QWidget* parent) : QPlainTextEdit(parent)
@@ -204,12 +204,15 @@ void TerminalPane::keyPressEvent(QKeyEvent* event)
         if (event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier))
             return;
         switch (event->key()) {
-        case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Up: case Qt::Key_Down:
-        case Qt::Key_Home: case Qt::Key_End: case Qt::Key_PageUp: case Qt::Key_PageDown:
-            QPlainTextEdit::keyPressEvent(event);
-            break;
-        default:
-            break;
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown: QPlainTextEdit::keyPressEvent(event); break;
+        default: break;
         }
         return;
     }

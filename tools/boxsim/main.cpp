@@ -20,15 +20,17 @@ namespace {
 
 volatile std::sig_atomic_t stopping = 0;
 
-void stop(int) { stopping = 1; }
+void stop(int)
+{
+    stopping = 1;
+}
 
 void usage()
 {
-    std::fprintf(stderr,
-                 "usage: zephrin-boxsim [--protocol otrsp|mk2r] [--link PATH] [--fast]\n"
-                 "  --protocol  the command set the box speaks (default otrsp)\n"
-                 "  --link      also make PATH a link to the device\n"
-                 "  --fast      answer at once instead of at 9600-baud pace\n");
+    std::fprintf(stderr, "usage: zephrin-boxsim [--protocol otrsp|mk2r] [--link PATH] [--fast]\n"
+                         "  --protocol  the command set the box speaks (default otrsp)\n"
+                         "  --link      also make PATH a link to the device\n"
+                         "  --fast      answer at once instead of at 9600-baud pace\n");
 }
 
 // Printable form of a command or answer for the log: control bytes as \xNN.
