@@ -6,6 +6,7 @@
 #include "platform/settings_store.h"
 
 #include <QStringList>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,32 +40,24 @@ LineSettings parseLineSettings(const QString& text)
     s.baud = fields[0].trimmed().toInt(&ok);
     if (!ok || s.baud <= 0)
         throw invalid();
-    const QString parity = fields[1].trimmed().toUpper();
-    if (parity == "N")
-        s.parity = QSerialPort::NoParity;
-    else if (parity == "E")
-        s.parity = QSerialPort::EvenParity;
-    else if (parity == "O")
-        s.parity = QSerialPort::OddParity;
-    else if (parity == "M")
-        s.parity = QSerialPort::MarkParity;
-    else if (parity == "S")
-        s.parity = QSerialPort::SpaceParity;
-    else
-        throw invalid();
+    static const std::map<QString, QSerialPort::Parity> parities = {
+        {"N", QSerialPort::NoParity},
+        {"E", QSerialPort::EvenParity},
+        {"O", QSerialPort::OddParity},
+        {"M", QSerialPort::MarkParity},
+        {"S", QSerialPort::SpaceParity}};
+    static const std::map<QString, QSerialPort::StopBits> stopBits = {
+        {"1", QSerialPort::OneStop},
+        {"1.5", QSerialPort::OneAndHalfStop},
+        {"2", QSerialPort::TwoStop}};
+    const auto parity = parities.find(fields[1].trimmed().toUpper());
+    const auto stop = stopBits.find(fields[3].trimmed());
     const int bits = fields[2].trimmed().toInt(&ok);
-    if (!ok || bits < 5 || bits > 8)
+    if (parity == parities.end() || stop == stopBits.end() || !ok || bits < 5 || bits > 8)
         throw invalid();
+    s.parity = parity->second;
+    s.stopBits = stop->second;
     s.dataBits = static_cast<QSerialPort::DataBits>(bits);
-    const QString stop = fields[3].trimmed();
-    if (stop == "1")
-        s.stopBits = QSerialPort::OneStop;
-    else if (stop == "1.5")
-        s.stopBits = QSerialPort::OneAndHalfStop;
-    else if (stop == "2")
-        s.stopBits = QSerialPort::TwoStop;
-    else
-        throw invalid();
     return s;
 }
 

@@ -329,51 +329,6 @@ QtToolkit::QtToolkit() : window_(std::make_unique<ZephrinWindow>())
 
 QtToolkit::~QtToolkit() = default;
 
-template <typename T>
-T& QtToolkit::find(const std::map<QString, std::unique_ptr<T>>& controls, const QString& name) const
-{
-    const auto it = controls.find(name);
-    if (it == controls.end())
-        throw std::logic_error("the window has no control named " + name.toStdString());
-    return *it->second;
-}
-
-MenuEntry& QtToolkit::menuEntry(const QString& name)
-{
-    return find(menuEntries_, name);
-}
-CommandButton& QtToolkit::button(const QString& name)
-{
-    return find(buttons_, name);
-}
-Label& QtToolkit::label(const QString& name)
-{
-    return find(labels_, name);
-}
-Shape& QtToolkit::shape(const QString& name)
-{
-    return find(shapes_, name);
-}
-TextBox& QtToolkit::textBox(const QString& name)
-{
-    return find(textBoxes_, name);
-}
-RichTextBox& QtToolkit::richTextBox(const QString& name)
-{
-    return find(richTextBoxes_, name);
-}
-FormWindow& QtToolkit::window()
-{
-    return *formWindow_;
-}
-Application& QtToolkit::application()
-{
-    return *application_;
-}
-Dialogs& QtToolkit::dialogs()
-{
-    return *dialogs_;
-}
 QMainWindow* QtToolkit::mainWindow() const
 {
     return window_.get();

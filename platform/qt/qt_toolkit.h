@@ -5,6 +5,7 @@
 #include <QString>
 #include <map>
 #include <memory>
+#include <stdexcept>
 
 class QMainWindow;
 class QWidget;
@@ -17,21 +18,27 @@ public:
     QtToolkit();
     ~QtToolkit() override;
 
-    MenuEntry& menuEntry(const QString& name) override;
-    CommandButton& button(const QString& name) override;
-    Label& label(const QString& name) override;
-    Shape& shape(const QString& name) override;
-    TextBox& textBox(const QString& name) override;
-    RichTextBox& richTextBox(const QString& name) override;
-    FormWindow& window() override;
-    Application& application() override;
-    Dialogs& dialogs() override;
+    MenuEntry& menuEntry(const QString& name) override { return find(menuEntries_, name); }
+    CommandButton& button(const QString& name) override { return find(buttons_, name); }
+    Label& label(const QString& name) override { return find(labels_, name); }
+    Shape& shape(const QString& name) override { return find(shapes_, name); }
+    TextBox& textBox(const QString& name) override { return find(textBoxes_, name); }
+    RichTextBox& richTextBox(const QString& name) override { return find(richTextBoxes_, name); }
+    FormWindow& window() override { return *formWindow_; }
+    Application& application() override { return *application_; }
+    Dialogs& dialogs() override { return *dialogs_; }
 
     QMainWindow* mainWindow() const;
 
 private:
     template <typename T>
-    T& find(const std::map<QString, std::unique_ptr<T>>& controls, const QString& name) const;
+    static T& find(const std::map<QString, std::unique_ptr<T>>& controls, const QString& name)
+    {
+        const auto it = controls.find(name);
+        if (it == controls.end())
+            throw std::logic_error("the window has no control named " + name.toStdString());
+        return *it->second;
+    }
 
     std::unique_ptr<ZephrinWindow> window_;
     std::map<QString, std::unique_ptr<MenuEntry>> menuEntries_;
