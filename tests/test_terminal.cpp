@@ -1,6 +1,5 @@
 #include "form_fixture.h"
 
-#include <random>
 
 namespace {
 
@@ -161,28 +160,6 @@ TEST_F(TerminalTest, TypedKeysWithoutALinkOrProtocol)
     ASSERT_EQ(boxes().size(), 1u);
     EXPECT_TRUE(boxes()[0].prompt.startsWith("VB6 runtime error (txtTerm_KeyPress): 8018 - "));
     EXPECT_EQ(lamps(), "ddddd") << "the lamp step is skipped";
-}
-
-// Whatever the box sends, with whatever protocol: no failure escapes the receive handler and
-// the pane stays within its trim rule.
-TEST_F(TerminalTest, RandomBurstsNeverEscapeTheHandlerAndKeepThePaneBounded)
-{
-    std::mt19937 random(7);
-    const char* protocols[] = {"1", "2", "3", "", "abc"};
-    int maxPiece = 0;
-    for (int round = 0; round < 3000; ++round) {
-        form.protocol = protocols[round % 5];
-        const int length = int(random() % 300);
-        QString piece;
-        for (int i = 0; i < length; ++i) {
-            const int kind = int(random() % 10);
-            piece += QChar(kind == 0 ? 8 : kind == 1 ? 13 : kind == 2 ? 0 : int(random() % 256));
-        }
-        maxPiece = std::max(maxPiece, length);
-        ASSERT_NO_THROW(serial.receive(piece));
-        ASSERT_LE(term().content.size(), 16000 + 2 * maxPiece);
-        boxes().clear();
-    }
 }
 
 } // namespace
