@@ -25,11 +25,6 @@ frmZephrin::frmZephrin(Toolkit& toolkit, SerialPort& serialPort, SettingsStore& 
     wireEvents();
 }
 
-void frmZephrin::wire(MenuEntry& entry, Handler handler)
-{
-    entry.onClick([this, handler] { (this->*handler)(); });
-}
-
 void frmZephrin::wireEvents()
 {
     static constexpr Handler comHandlers[16] = {
@@ -53,44 +48,27 @@ void frmZephrin::wireEvents()
         {"FWQuery", &frmZephrin::FWQuery_Click},
     };
     for (const auto& [name, handler] : buttons)
-        ui.button(name).onClick([this, handler] { (this->*handler)(); });
+        wire(ui.button(name), handler);
 
+    // clang-format off
+    using F = frmZephrin;
     static constexpr Handler auxOnHandlers[2][15] = {
         {
-            &frmZephrin::mnuAux101On_Click,
-            &frmZephrin::mnuAux102On_Click,
-            &frmZephrin::mnuAux103On_Click,
-            &frmZephrin::mnuAux104On_Click,
-            &frmZephrin::mnuAux105On_Click,
-            &frmZephrin::mnuAux106On_Click,
-            &frmZephrin::mnuAux107On_Click,
-            &frmZephrin::mnuAux108On_Click,
-            &frmZephrin::mnuAux109On_Click,
-            &frmZephrin::mnuAux110On_Click,
-            &frmZephrin::mnuAux111On_Click,
-            &frmZephrin::mnuAux112On_Click,
-            &frmZephrin::mnuAux113On_Click,
-            &frmZephrin::mnuAux114On_Click,
-            &frmZephrin::mnuAux115On_Click,
+            &F::mnuAux101On_Click, &F::mnuAux102On_Click, &F::mnuAux103On_Click,
+            &F::mnuAux104On_Click, &F::mnuAux105On_Click, &F::mnuAux106On_Click,
+            &F::mnuAux107On_Click, &F::mnuAux108On_Click, &F::mnuAux109On_Click,
+            &F::mnuAux110On_Click, &F::mnuAux111On_Click, &F::mnuAux112On_Click,
+            &F::mnuAux113On_Click, &F::mnuAux114On_Click, &F::mnuAux115On_Click,
         },
         {
-            &frmZephrin::mnuAux201On_Click,
-            &frmZephrin::mnuAux202On_Click,
-            &frmZephrin::mnuAux203On_Click,
-            &frmZephrin::mnuAux204On_Click,
-            &frmZephrin::mnuAux205On_Click,
-            &frmZephrin::mnuAux206On_Click,
-            &frmZephrin::mnuAux207On_Click,
-            &frmZephrin::mnuAux208On_Click,
-            &frmZephrin::mnuAux209On_Click,
-            &frmZephrin::mnuAux210On_Click,
-            &frmZephrin::mnuAux211On_Click,
-            &frmZephrin::mnuAux212On_Click,
-            &frmZephrin::mnuAux213On_Click,
-            &frmZephrin::mnuAux214On_Click,
-            &frmZephrin::mnuAux215On_Click,
+            &F::mnuAux201On_Click, &F::mnuAux202On_Click, &F::mnuAux203On_Click,
+            &F::mnuAux204On_Click, &F::mnuAux205On_Click, &F::mnuAux206On_Click,
+            &F::mnuAux207On_Click, &F::mnuAux208On_Click, &F::mnuAux209On_Click,
+            &F::mnuAux210On_Click, &F::mnuAux211On_Click, &F::mnuAux212On_Click,
+            &F::mnuAux213On_Click, &F::mnuAux214On_Click, &F::mnuAux215On_Click,
         },
     };
+    // clang-format on
     for (int n = 0; n < 15; ++n) {
         wire(*mnuAux1On[n], auxOnHandlers[0][n]);
         wire(*mnuAux2On[n], auxOnHandlers[1][n]);

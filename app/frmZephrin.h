@@ -114,7 +114,11 @@ private:
     using Handler = void (frmZephrin::*)();
 
     void wireEvents();
-    void wire(MenuEntry& entry, Handler handler);
+    // A menu entry's or button's click runs the named handler.
+    template <typename Control> void wire(Control& control, Handler handler)
+    {
+        control.onClick([this, handler] { (this->*handler)(); });
+    }
 
     // Shows "VB6 runtime error (<label>): <number> - <description>" for a failure of body.
     template <typename Body> void trapped(const QString& label, Body&& body);
