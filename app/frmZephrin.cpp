@@ -1,9 +1,12 @@
 #include "frmZephrin.h"
 
+#include "platform/serial_devices.h"
 #include "platform/serial_port.h"
+#include "text_numbers.h"
 
-frmZephrin::frmZephrin(Toolkit& toolkit, SerialPort& serialPort, SettingsStore& settingsStore)
-    : ui(toolkit), MSComm1(serialPort), settings(settingsStore),
+frmZephrin::frmZephrin(const Platform& platform)
+    : ui(platform.toolkit), MSComm1(platform.serialPort), wskClient(platform.socket),
+      settings(platform.settings), launcher(platform.launcher),
       mnuTCPPort1(&ui.menuEntry("mnuTCPPort1")), mnuTCPPort2(&ui.menuEntry("mnuTCPPort2")),
       mnuOTRSP(&ui.menuEntry("mnuOTRSP")), mnuMK2R(&ui.menuEntry("mnuMK2R")),
       mnuAuxR1Off(&ui.menuEntry("mnuAuxR1Off")), mnuAuxR2Off(&ui.menuEntry("mnuAuxR2Off")),
@@ -13,9 +16,10 @@ frmZephrin::frmZephrin(Toolkit& toolkit, SerialPort& serialPort, SettingsStore& 
       txtAux1(&ui.textBox("txtAux1")), txtAux2(&ui.textBox("txtAux2")),
       txtTerm(&ui.richTextBox("txtTerm"))
 {
+    const SerialDeviceMap devices(settings);
     for (int n = 1; n <= 16; ++n) {
         mnuPortsCom[n - 1] = &ui.menuEntry(QString("mnuPortsCom%1").arg(n));
-        mnuPortsCom[n - 1]->setToolTip(MSComm1.deviceFor(n));
+        mnuPortsCom[n - 1]->setToolTip(devices.deviceFor(n));
     }
     for (int n = 1; n <= 15; ++n) {
         const QString nn = QString("%1").arg(n, 2, 10, QChar('0'));
@@ -100,10 +104,28 @@ void frmZephrin::writeSerial(const QString& text)
     MSComm1.output(text);
 }
 
+frmZephrin::Link frmZephrin::chosenLink() const
+{
+    if (mode == "1")
+        return Link::Serial;
+    if (mode == "2")
+        return Link::Network;
+    return Link::None;
+}
+
+std::optional<Protocol> frmZephrin::chosenProtocol() const
+{
+    const double value = numericValue(protocol);
+    if (value == 1)
+        return Protocol::Otrsp;
+    if (value == 2)
+        return Protocol::Mk2r;
+    return std::nullopt;
+}
+
 void frmZephrin::SendCommand(const QString& command)
 {
-    const QString text = command + CarriageReturn;
-    if (mode == "1")
-        writeSerial(text);
-    // mode "2", the network link, is added with the network client; any other mode sends nothing.
+    // The network link is added with the network client; no link sends nothing.
+    if (chosenLink() == Link::Serial)
+        writeSerial(command + CarriageReturn);
 }

@@ -2,18 +2,17 @@
 
 #include "commands.h"
 #include "platform/controls.h"
+#include "platform/platform.h"
 
 #include <QString>
 #include <array>
-
-class SerialPort;
-class SettingsStore;
+#include <optional>
 
 // The main window's logic: the form state, the controls it reads and writes, and the handlers
 // of every control event. It reaches the world only through the platform interfaces.
 class frmZephrin {
 public:
-    frmZephrin(Toolkit& toolkit, SerialPort& serialPort, SettingsStore& settingsStore);
+    explicit frmZephrin(const Platform& platform);
     frmZephrin(const frmZephrin&) = delete;
     frmZephrin& operator=(const frmZephrin&) = delete;
 
@@ -43,6 +42,7 @@ public:
     void TXQuery_Click();
     void RXQuery_Click();
     void FWQuery_Click();
+    struct Query;
 
     // Aux outputs and interlock
     void mnuAuxR1Off_Click() { auxOffClick(1); }
@@ -80,8 +80,8 @@ public:
     void mnuInterlockingAux_Click();
 
     // Protocol selection
-    void mnuOTRSP_Click();
-    void mnuMK2R_Click();
+    void mnuOTRSP_Click() { selectProtocol(Protocol::Otrsp); }
+    void mnuMK2R_Click() { selectProtocol(Protocol::Mk2r); }
 
     // Serial port selection
     void mnuPortsCom1_Click() { selectComPort(1); }
@@ -124,6 +124,13 @@ private:
     template <typename Body> void trapped(const QString& label, Body&& body);
     int msgBox(const QString& prompt, int style, const QString& title = {});
 
+    // The chosen protocol by the number in `protocol`: none for a number that names no
+    // protocol; raises 13 when `protocol` is not a number at all.
+    std::optional<Protocol> chosenProtocol() const;
+    enum class Link { None, Serial, Network };
+    // The link that `mode` names.
+    Link chosenLink() const;
+
     // The checks every command handler runs before sending; false after showing the message.
     bool portChosen() const;
     bool checkPortAndProtocol();
@@ -133,8 +140,8 @@ private:
     void resetAux();
 
     void focusClick(FocusAction action, const char* label);
-    void queryClick(const char* label, const char* otrsp, const char* mk2r, bool statusAfterSerial,
-                    bool clearTerminalFirst);
+    void queryClick(const Query& query);
+    void selectProtocol(Protocol chosen);
     void auxOnClick(int radio, int output);
     void auxOffClick(int radio);
     MenuEntry* auxOnEntry(int radio, int output) const;
@@ -146,7 +153,9 @@ private:
 
     Toolkit& ui;
     SerialPort& MSComm1;
+    Socket& wskClient;
     SettingsStore& settings;
+    Launcher& launcher;
 
     std::array<MenuEntry*, 16> mnuPortsCom{};
     MenuEntry* mnuTCPPort1;
@@ -168,6 +177,3 @@ private:
     TextBox* txtAux2;
     RichTextBox* txtTerm;
 };
-
-// The application name under which the settings live, and the window's title.
-constexpr const char* AppName = "Zephrin";

@@ -4,11 +4,12 @@
 #include "handler_trap.h"
 #include "platform/serial_port.h"
 #include "platform/settings_store.h"
+#include "platform/socket.h"
 
 void frmZephrin::Form_Load()
 {
     ui.application().setTitle(AppName);
-    interlock = settings.getSetting(AppName, "settings", "interlock");
+    interlock = readSetting(settings, Setting::Interlock);
     if (interlock.isEmpty())
         interlock = "0";
     if (interlock == "0" || interlock == "1")
@@ -23,11 +24,10 @@ void frmZephrin::closeLinksAndStorePosition()
 {
     if (MSComm1.portOpen())
         MSComm1.setPortOpen(false);
+    wskClient.close();
     FormWindow& window = ui.window();
-    settings.saveSetting(AppName, "settings", "FormLeft",
-                         QString::number(static_cast<float>(window.left())));
-    settings.saveSetting(AppName, "settings", "FormTop",
-                         QString::number(static_cast<float>(window.top())));
+    saveSetting(settings, Setting::FormLeft, QString::number(static_cast<float>(window.left())));
+    saveSetting(settings, Setting::FormTop, QString::number(static_cast<float>(window.top())));
 }
 
 void frmZephrin::Form_Unload(int& /*cancel*/)

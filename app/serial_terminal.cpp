@@ -24,7 +24,7 @@ void frmZephrin::selectComPort(int number)
             MSComm1.setPortOpen(false);
         MSComm1.setCommPort(number);
         MSComm1.setPortOpen(true);
-        settings.saveSetting(AppName, "settings", "port", port);
+        saveSetting(settings, Setting::Port, port);
         checkPortEntry(mnuPortsCom[number - 1]);
         MSComm1.setSettings("9600,N,8,1");
     });
@@ -103,10 +103,10 @@ void frmZephrin::setLampsFromReply(const QString& reply)
 void frmZephrin::txtTerm_Change()
 {
     trapped("txtTerm_change", [&] {
-        const double value = numericValue(protocol);
-        if (value == 1)
+        const auto chosen = chosenProtocol();
+        if (chosen == Protocol::Otrsp)
             return setLampsFromReply(stripCRLF(buffer));
-        if (value != 2)
+        if (chosen != Protocol::Mk2r)
             return;
         const QString reply = stripCRLF(buffer);
         if (reply.startsWith('E'))
@@ -124,9 +124,9 @@ void frmZephrin::txtTerm_KeyPress(int KeyAscii)
 {
     trapped("txtTerm_KeyPress", [&] {
         // Each key goes to the box at once, by itself: Enter as its carriage return.
-        if (mode == "1")
+        if (chosenLink() == Link::Serial)
             writeSerial(QString(QChar(KeyAscii)));
-        if (numericValue(protocol) == 1)
+        if (chosenProtocol() == Protocol::Otrsp)
             setLampsFromReply(stripCRLF(buffer));
     });
 }

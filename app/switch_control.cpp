@@ -6,6 +6,8 @@
 #include "platform/settings_store.h"
 #include "text_numbers.h"
 
+#include <QStringList>
+
 bool frmZephrin::portChosen() const
 {
     bool chosen = false;
@@ -54,14 +56,11 @@ void frmZephrin::focusClick(FocusAction action, const char* label)
     trapped(label, [&] {
         if (!checkPortAndProtocol())
             return;
-        if (mode == "1" || mode == "2") {
-            const double value = numericValue(protocol);
-            if (value == 2)
-                SendCommand(commandFor(action, Protocol::Mk2r));
-            else if (value == 1)
-                SendCommand(commandFor(action, Protocol::Otrsp));
-            else
+        if (chosenLink() != Link::None) {
+            const auto chosen = chosenProtocol();
+            if (!chosen)
                 return refuseUnknownProtocol();
+            SendCommand(commandFor(action, *chosen));
         }
         applyLamps(focusCommand(action).effect);
     });
@@ -77,79 +76,101 @@ void frmZephrin::resetAux()
         entry->setChecked(false);
 }
 
-void frmZephrin::mnuOTRSP_Click()
+namespace {
+struct ProtocolChoice {
+    const char* label;
+    const char* value; // `protocol` and its stored value
+    // Sent when the protocol is chosen: OTRSP asks for the focus, whose answers light the
+    // lamps; both switch every aux output off.
+    QStringList openingCommands;
+    // MK2R cannot be asked for the focus, so nothing is known of it any more.
+    bool focusUnknown;
+};
+
+const ProtocolChoice& protocolChoice(Protocol protocol)
 {
-    trapped("mnuOTRSP_click", [&] {
-        settings.saveSetting(AppName, "settings", "protocol", "1");
-        protocol = "1";
-        mnuMK2R->setChecked(false);
-        mnuOTRSP->setChecked(true);
-        if (mode == "1") {
-            // The box's answers to the two queries light the lamps.
-            for (const char* command : {"?TX", "?RX", "AUX100", "AUX200"})
-                writeSerial(command + QString(CarriageReturn));
+    static const ProtocolChoice otrsp{
+        "mnuOTRSP_click", "1", {"?TX", "?RX", "AUX100", "AUX200"}, false};
+    static const ProtocolChoice mk2r{"mk2r_click", "2", {"AS100", "AS200"}, true};
+    return protocol == Protocol::Mk2r ? mk2r : otrsp;
+}
+} // namespace
+
+void frmZephrin::selectProtocol(Protocol chosen)
+{
+    const ProtocolChoice& choice = protocolChoice(chosen);
+    trapped(choice.label, [&] {
+        saveSetting(settings, Setting::Protocol, choice.value);
+        protocol = choice.value;
+        mnuOTRSP->setChecked(chosen == Protocol::Otrsp);
+        mnuMK2R->setChecked(chosen == Protocol::Mk2r);
+        if (choice.focusUnknown)
+            for (Shape* lamp : {shpFocus1, shpFocus2, shpRx1, shpRx2, shpRxS})
+                lamp->setFillStyle(FillStyle::Transparent);
+        if (chosenLink() == Link::Serial) {
+            for (const QString& command : choice.openingCommands)
+                writeSerial(command + CarriageReturn);
             resetAux();
         }
     });
 }
 
-void frmZephrin::mnuMK2R_Click()
-{
-    trapped("mk2r_click", [&] {
-        settings.saveSetting(AppName, "settings", "protocol", "2");
-        protocol = "2";
-        mnuMK2R->setChecked(true);
-        mnuOTRSP->setChecked(false);
-        // MK2R cannot be asked for the focus, so nothing is known of it any more.
-        for (Shape* lamp : {shpFocus1, shpFocus2, shpRx1, shpRx2, shpRxS})
-            lamp->setFillStyle(FillStyle::Transparent);
-        if (mode == "1") {
-            for (const char* command : {"AS100", "AS200"})
-                writeSerial(command + QString(CarriageReturn));
-            resetAux();
-        }
-    });
-}
+struct frmZephrin::Query {
+    const char* label;
+    const char* otrsp;
+    const char* mk2r; // none: the query exists only in OTRSP
+    bool saysSentOnSerial;
+    bool clearsPaneFirstOnMk2r; // the version line arrives into an empty pane
+};
 
-void frmZephrin::queryClick(const char* label, const char* otrsp, const char* mk2r,
-                            bool statusAfterSerial, bool clearTerminalFirst)
+void frmZephrin::queryClick(const Query& query)
 {
-    trapped(label, [&] {
+    trapped(query.label, [&] {
         if (!checkPortAndProtocol())
             return;
-        if (mode != "1" && mode != "2")
+        if (chosenLink() == Link::None)
             return;
-        const double value = numericValue(protocol);
-        const char* command = value == 2 ? mk2r : value == 1 ? otrsp : nullptr;
-        if (value == 2 && !mk2r)
+        const auto chosen = chosenProtocol();
+        if (!chosen)
+            return refuseUnknownProtocol();
+        if (chosen == Protocol::Mk2r && !query.mk2r)
             return void(msgBox("Query only valid for OTRSP protocol", MsgBoxStyle::Information,
                                "Protocol error"));
-        if (!command)
-            return refuseUnknownProtocol();
-        if (value == 2 && clearTerminalFirst) {
-            // The version line arrives into an empty pane.
+        if (chosen == Protocol::Mk2r && query.clearsPaneFirstOnMk2r) {
             buffer = "";
             txtTerm->setText("");
         }
-        SendCommand(command);
-        if (mode == "1" && statusAfterSerial)
+        SendCommand(chosen == Protocol::Mk2r ? query.mk2r : query.otrsp);
+        if (chosenLink() == Link::Serial && query.saysSentOnSerial)
             lblStatus->setCaption("Sent data");
     });
 }
 
 void frmZephrin::RXQuery_Click()
 {
-    queryClick("RxQuery_click", "?RX", nullptr, true, false);
+    queryClick({.label = "RxQuery_click",
+                .otrsp = "?RX",
+                .mk2r = nullptr,
+                .saysSentOnSerial = true,
+                .clearsPaneFirstOnMk2r = false});
 }
 
 void frmZephrin::TXQuery_Click()
 {
-    queryClick("TxQuery_click", "?TX", nullptr, false, false);
+    queryClick({.label = "TxQuery_click",
+                .otrsp = "?TX",
+                .mk2r = nullptr,
+                .saysSentOnSerial = false,
+                .clearsPaneFirstOnMk2r = false});
 }
 
 void frmZephrin::FWQuery_Click()
 {
-    queryClick("FwQuery_click", "?FW", "V", false, true);
+    queryClick({.label = "FwQuery_click",
+                .otrsp = "?FW",
+                .mk2r = "V",
+                .saysSentOnSerial = false,
+                .clearsPaneFirstOnMk2r = true});
 }
 
 MenuEntry* frmZephrin::auxOnEntry(int radio, int output) const
@@ -173,9 +194,8 @@ void frmZephrin::auxOnClick(int radio, int output)
                                MsgBoxStyle::Information));
         if (!checkPortAndProtocol())
             return;
-        const double value = numericValue(protocol);
-        if (value == 1 || value == 2) {
-            SendCommand(auxCommand(value == 2 ? Protocol::Mk2r : Protocol::Otrsp, radio, output));
+        if (const auto chosen = chosenProtocol()) {
+            SendCommand(auxCommand(*chosen, radio, output));
             (radio == 1 ? mnuAuxR1Off : mnuAuxR2Off)->setChecked(false);
             for (int n = 1; n <= 15; ++n)
                 auxOnEntry(radio, n)->setChecked(n == output);
@@ -191,10 +211,9 @@ void frmZephrin::auxOffClick(int radio)
     trapped(QString("aux%1%2_click").arg(radio).arg("00"), [&] {
         if (!checkPortAndProtocol())
             return;
-        if (mode == "1" || mode == "2") {
-            const double value = numericValue(protocol);
-            if (value == 1 || value == 2) {
-                SendCommand(auxCommand(value == 2 ? Protocol::Mk2r : Protocol::Otrsp, radio, 0));
+        if (chosenLink() != Link::None) {
+            if (const auto chosen = chosenProtocol()) {
+                SendCommand(auxCommand(*chosen, radio, 0));
                 (radio == 1 ? mnuAuxR1Off : mnuAuxR2Off)->setChecked(true);
                 for (int n = 1; n <= 15; ++n)
                     auxOnEntry(radio, n)->setChecked(false);
@@ -214,6 +233,5 @@ void frmZephrin::mnuInterlockingAux_Click()
     interlock = interlock == "0" ? "1" : "0";
     mnuInterlockingAux->setChecked(interlock == "1");
     // The option is in force either way; a store that cannot be written is said at once.
-    trapped("InterlockingAux_click",
-            [&] { settings.saveSetting(AppName, "settings", "interlock", interlock); });
+    trapped("InterlockingAux_click", [&] { saveSetting(settings, Setting::Interlock, interlock); });
 }

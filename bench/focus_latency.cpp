@@ -2,19 +2,19 @@
 // write() of the same four bytes on the same pty, in one run. Prints median and p99 in µs.
 
 #include "app/frmZephrin.h"
-#include "platform/qt/qt_serial_port.h"
-#include "platform/qt/qt_toolkit.h"
-#include "tests/fakes.h"
-#include "tests/pty_pair.h"
+#include "platform/qt/qt_platform.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMainWindow>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -57,32 +57,42 @@ template <typename Send> Figures measure(int rounds, int masterFd, Send send)
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QTemporaryDir config; // the benchmark's own settings file
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     QApplication app(argc, argv);
     constexpr int Rounds = 1000;
 
-    PtyPair pty;
-    FakeSettingsStore store;
-    store.values["Zephrin/serial ports/COM1"] = pty.slavePath();
-    QtSerialPort serial(store);
-    QtToolkit toolkit;
-    frmZephrin form(toolkit, serial, store);
+    // The box's side of a pseudo-terminal, raw.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        return std::perror("posix_openpt"), 1;
+    termios rawMode{};
+    tcgetattr(master, &rawMode);
+    cfmakeraw(&rawMode);
+    tcsetattr(master, TCSANOW, &rawMode);
+    const QString device = QString::fromLocal8Bit(ptsname(master));
+
+    QtPlatform platform;
+    platform.settings.saveSetting(AppName, Setting::SerialPortsSection, "COM1", device);
+    frmZephrin form(platform.bundle());
     form.Form_Load();
     form.mnuPortsCom1_Click();
     form.protocol = "2";
-    auto* button = toolkit.mainWindow()->findChild<QAbstractButton*>("RxFocus1");
+    auto* button = platform.toolkit.mainWindow()->findChild<QAbstractButton*>("RxFocus1");
 
-    const int slave = ::open(pty.slavePath().toLocal8Bit(), O_RDWR | O_NOCTTY);
+    const int slave = ::open(device.toLocal8Bit(), O_RDWR | O_NOCTTY);
     const auto raw = [&] {
         if (::write(slave, "FR1\r", 4) != 4)
             std::perror("write");
     };
     const auto click = [&] { button->click(); };
 
-    measure(100, pty.master(), click); // warm up both paths
-    measure(100, pty.master(), raw);
-    const Figures rawFigures = measure(Rounds, pty.master(), raw);
-    const Figures clickFigures = measure(Rounds, pty.master(), click);
+    measure(100, master, click); // warm up both paths
+    measure(100, master, raw);
+    const Figures rawFigures = measure(Rounds, master, raw);
+    const Figures clickFigures = measure(Rounds, master, click);
     ::close(slave);
+    ::close(master);
 
     std::printf("%-34s %12s %12s\n", "4 bytes to the pty master", "median µs", "p99 µs");
     std::printf("%-34s %12.1f %12.1f\n", "raw write()", rawFigures.median, rawFigures.p99);

@@ -3,20 +3,18 @@
 // the same whatever the pane holds.
 
 #include "app/frmZephrin.h"
-#include "platform/qt/qt_toolkit.h"
-#include "tests/fakes.h"
+#include "platform/qt/qt_platform.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
 namespace {
 
 struct Window {
-    QtToolkit toolkit;
-    FakeSerialPort serial;
-    FakeSettingsStore store;
-    frmZephrin form{toolkit, serial, store};
-    RichTextBox& pane = toolkit.richTextBox("txtTerm");
+    QtPlatform platform;
+    frmZephrin form{platform.bundle()};
+    RichTextBox& pane = platform.toolkit.richTextBox("txtTerm");
 
     Window()
     {
@@ -77,6 +75,8 @@ BENCHMARK(BurstThatTrims)->Unit(benchmark::kMicrosecond);
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QTemporaryDir config; // the benchmark's own settings file
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -92,10 +92,11 @@ bool CryptRange(CtrContext& context, QByteArray& data, qsizetype offset, qsizety
     if (size < 0)
         size = data.size() - offset;
     if (offset < 0 || size < 0 || offset > data.size() || size > data.size() - offset)
-        throw RuntimeError(9, QString("Subscript out of range: bytes %1 to %2 of %3")
-                                  .arg(offset)
-                                  .arg(offset + size)
-                                  .arg(data.size()));
+        throw RuntimeError(ErrorNumber::SubscriptOutOfRange,
+                           QString("Subscript out of range: bytes %1 to %2 of %3")
+                               .arg(offset)
+                               .arg(offset + size)
+                               .arg(data.size()));
     auto* bytes = reinterpret_cast<unsigned char*>(data.data());
     qsizetype position = offset;
     const qsizetype end = offset + size;
@@ -151,7 +152,7 @@ bool CryptBytes(QByteArray& data, const QByteArray& keyBytes, const QByteArray& 
                 int keyLength, QString& errorText, crypto::Primitives& platform)
 {
     const int length = keyLength < 1 ? 32 : keyLength;
-    CtrContext context(platform); // released on every way out, a passing fault included
+    CtrContext context(platform);
     QByteArray keyMaterial;
     struct Wipe {
         crypto::Primitives& platform;
@@ -166,9 +167,7 @@ bool CryptBytes(QByteArray& data, const QByteArray& keyBytes, const QByteArray& 
     if (!SetupContext(context, keyBytes, saltBytes, keyMaterial, length) ||
         !CryptRange(context, data, 0, -1)) {
         errorText = context.lastError;
-        ReleaseContext(context);
         return false;
     }
-    ReleaseContext(context);
     return true;
 }

@@ -14,7 +14,8 @@
 constexpr std::uint64_t KdfIterations = 10000;
 constexpr int CounterBlockSize = 16;
 
-// The state of one counter-mode run. The CryptBytes call that creates it owns it.
+// The state of one counter-mode run. The CryptBytes call that creates it owns it; its library
+// objects are released when it goes, on every way out.
 struct CtrContext {
     explicit CtrContext(crypto::Primitives& platform) : primitives(&platform) {}
     CtrContext(const CtrContext&) = delete;
@@ -22,9 +23,9 @@ struct CtrContext {
     ~CtrContext();
 
     crypto::Primitives* primitives;
-    crypto::Handle kdfProvider = nullptr;
-    crypto::Handle aesProvider = nullptr;
-    crypto::Handle aesKey = nullptr;
+    crypto::Kdf* kdfProvider = nullptr;
+    crypto::Aes* aesProvider = nullptr;
+    crypto::Key* aesKey = nullptr;
     // The next counter value: four 32-bit words, each stored big-endian.
     std::array<unsigned char, CounterBlockSize> counterBlock{};
     // Encrypted counter blocks; grows to the largest padded run and never shrinks.

@@ -12,7 +12,12 @@
 namespace crypto {
 
 using Status = std::int32_t;
-using Handle = void*;
+
+// The library's objects, opaque to their users: a key-derivation function, a block cipher and
+// a key ready for use.
+struct Kdf;
+struct Aes;
+struct Key;
 
 inline bool failed(Status status)
 {
@@ -29,19 +34,19 @@ class Primitives {
 public:
     virtual ~Primitives() = default;
 
-    virtual Status openKdf(Handle& kdf) = 0; // HMAC-SHA-512
-    virtual Status deriveKey(Handle kdf, const unsigned char* password, std::size_t passwordLength,
+    virtual Status openKdf(Kdf*& kdf) = 0; // HMAC-SHA-512
+    virtual Status deriveKey(Kdf* kdf, const unsigned char* password, std::size_t passwordLength,
                              const unsigned char* salt, std::size_t saltLength,
                              std::uint64_t iterations, unsigned char* out,
                              std::size_t outLength) = 0;
-    virtual Status openAes(Handle& aes) = 0; // AES, ECB, no padding
-    virtual Status generateKey(Handle aes, const unsigned char* secret, std::size_t length,
-                               Handle& key) = 0;
+    virtual Status openAes(Aes*& aes) = 0; // AES, ECB, no padding
+    virtual Status generateKey(Aes* aes, const unsigned char* secret, std::size_t length,
+                               Key*& key) = 0;
     // Encrypts whole 16-byte blocks in place, each on its own, in one call.
-    virtual Status encryptBlocks(Handle key, unsigned char* data, std::size_t length) = 0;
-    virtual void destroyKey(Handle key) = 0;
-    virtual void closeKdf(Handle kdf) = 0;
-    virtual void closeAes(Handle aes) = 0;
+    virtual Status encryptBlocks(Key* key, unsigned char* data, std::size_t length) = 0;
+    virtual void destroyKey(Key* key) = 0;
+    virtual void closeKdf(Kdf* kdf) = 0;
+    virtual void closeAes(Aes* aes) = 0;
 
     // The library's text for a status, or empty text when it has none.
     virtual QString statusMessage(Status status) const = 0;

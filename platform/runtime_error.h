@@ -22,7 +22,11 @@ private:
 
 // Error numbers that operators of the original program know.
 namespace ErrorNumber {
+constexpr int SubscriptOutOfRange = 9;
 constexpr int TypeMismatch = 13;
+constexpr int InternalError = 51;
+constexpr int FileNotFound = 53;
+constexpr int PathFileAccess = 75;
 constexpr int InvalidPropertyValue = 380;
 constexpr int PortAlreadyOpen = 8005;
 constexpr int DeviceMissing = 8002;

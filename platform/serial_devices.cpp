@@ -2,11 +2,17 @@
 
 #include "settings_store.h"
 
-QString serialDeviceFor(const SettingsStore& store, int comNumber)
+QString SerialDeviceMap::deviceFor(int comNumber) const
 {
     const QString configured =
-        store.getSetting("Zephrin", "serial ports", QString("COM%1").arg(comNumber)).trimmed();
+        store_.getSetting(AppName, Setting::SerialPortsSection, QString("COM%1").arg(comNumber))
+            .trimmed();
     if (!configured.isEmpty())
         return configured;
     return QString("/dev/ttyS%1").arg(comNumber - 1);
+}
+
+QString SerialDeviceMap::location() const
+{
+    return store_.location();
 }

@@ -35,7 +35,4 @@ public:
 
     virtual int commEvent() const = 0;
     virtual void onComm(std::function<void()> handler) = 0;
-
-    // The device that COM port n stands for, as the operator configured it.
-    virtual QString deviceFor(int number) const = 0;
 };

@@ -2,6 +2,9 @@
 
 #include <QString>
 
+// The application name under which the settings live; also the window's title.
+constexpr const char* AppName = "Zephrin";
+
 // The per-user settings store: text values by application, section and key.
 class SettingsStore {
 public:
@@ -13,3 +16,34 @@ public:
     // Where the operator finds the store to edit it by hand, for messages.
     virtual QString location() const = 0;
 };
+
+// One stored value of the application: its section and key.
+struct SettingKey {
+    const char* section;
+    const char* key;
+};
+
+// Every value that the program keeps under its own name.
+namespace Setting {
+constexpr SettingKey Port{"settings", "port"};
+constexpr SettingKey Protocol{"settings", "protocol"};
+constexpr SettingKey Interlock{"settings", "interlock"};
+constexpr SettingKey Autoconnect{"settings", "autoconnect"};
+constexpr SettingKey Host{"settings", "host"};
+constexpr SettingKey Password{"settings", "Password"};
+constexpr SettingKey FormLeft{"settings", "FormLeft"};
+constexpr SettingKey FormTop{"settings", "FormTop"};
+// Section of the operator's device for each COM number, keys "COM1" to "COM16".
+constexpr const char* SerialPortsSection = "serial ports";
+} // namespace Setting
+
+inline QString readSetting(const SettingsStore& store, SettingKey key,
+                           const QString& defaultValue = {})
+{
+    return store.getSetting(AppName, key.section, key.key, defaultValue);
+}
+
+inline void saveSetting(SettingsStore& store, SettingKey key, const QString& value)
+{
+    store.saveSetting(AppName, key.section, key.key, value);
+}

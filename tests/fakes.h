@@ -5,14 +5,18 @@
 
 #include "app/form_layout.h"
 #include "platform/controls.h"
+#include "platform/launcher.h"
+#include "platform/platform.h"
 #include "platform/runtime_error.h"
 #include "platform/serial_port.h"
 #include "platform/settings_store.h"
+#include "platform/socket.h"
 
 #include <QStringList>
 #include <map>
 #include <memory>
 #include <set>
+#include <utility>
 #include <vector>
 
 struct FakeMenuEntry : MenuEntry {
@@ -203,7 +207,7 @@ struct FakeSettingsStore : SettingsStore {
         values[a + "/" + s + "/" + k] = v;
     }
     QString location() const override { return "/home/op/.config/Zephrin/Zephrin.conf"; }
-    QString setting(const QString& key) const { return getSetting("Zephrin", "settings", key, {}); }
+    QString setting(const QString& key) const { return getSetting(AppName, "settings", key, {}); }
 };
 
 struct FakeSerialPort : SerialPort {
@@ -255,7 +259,6 @@ struct FakeSerialPort : SerialPort {
     }
     int commEvent() const override { return event; }
     void onComm(std::function<void()> h) override { handler = std::move(h); }
-    QString deviceFor(int n) const override { return QString("/dev/ttyS%1").arg(n - 1); }
 
     // The box sends text: the receive event runs with it waiting.
     void receive(const QString& text, int code = EventReceive)
@@ -265,4 +268,50 @@ struct FakeSerialPort : SerialPort {
         if (handler)
             handler();
     }
+};
+
+struct FakeSocket : Socket {
+    int currentState = Closed;
+    QString host;
+    int port = 0;
+    QStringList sent;
+    QString waiting;
+    Events events;
+    void connectTo(const QString& h, int p) override
+    {
+        host = h;
+        port = p;
+        currentState = 6;
+    }
+    void close() override { currentState = Closed; }
+    int state() const override { return currentState; }
+    void sendData(const QString& text) override
+    {
+        if (currentState != Connected)
+            throw RuntimeError(ErrorNumber::WrongSocketState, "Wrong protocol or connection state");
+        sent << text;
+    }
+    QString getData() override { return std::exchange(waiting, {}); }
+    void onEvents(Events e) override { events = std::move(e); }
+};
+
+struct FakeLauncher : Launcher {
+    QStringList opened;
+    bool failing = false;
+    void openDocument(const QString& path) override
+    {
+        if (failing)
+            throw RuntimeError(ErrorNumber::FileNotFound, "File not found: " + path);
+        opened << path;
+    }
+};
+
+// A whole platform of fakes, handed to the form as one bundle.
+struct FakePlatform {
+    FakeToolkit ui;
+    FakeSerialPort serial;
+    FakeSocket socket;
+    FakeSettingsStore store;
+    FakeLauncher launcher;
+    Platform bundle() { return {ui, serial, socket, store, launcher}; }
 };

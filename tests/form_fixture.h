@@ -5,13 +5,10 @@
 
 #include <gtest/gtest.h>
 
-// A form on fake controls, a fake port and a fake settings store.
-class FormTest : public ::testing::Test {
+// A form on a platform of fakes.
+class FormTest : public ::testing::Test, protected FakePlatform {
 protected:
-    FakeToolkit ui;
-    FakeSerialPort serial;
-    FakeSettingsStore store;
-    frmZephrin form{ui, serial, store};
+    frmZephrin form{bundle()};
 
     // The program always starts the form before the operator can click anything.
     void SetUp() override
@@ -25,6 +22,16 @@ protected:
     FakeButton& button(const QString& name) { return ui.button(name); }
     FakeRichTextBox& term() { return ui.richTextBox("txtTerm"); }
     std::vector<ShownBox>& boxes() { return ui.dialog.boxes; }
+
+    // Exactly one box was shown since the last check, with this text, style and title.
+    void expectOneBox(const QString& prompt, int style = MsgBoxStyle::Information,
+                      const QString& title = {})
+    {
+        ASSERT_EQ(ui.dialog.prompts(), QStringList{prompt});
+        EXPECT_EQ(boxes()[0].style, style);
+        EXPECT_EQ(boxes()[0].title, title);
+        boxes().clear();
+    }
 
     // COM3 open, the given protocol chosen, and nothing recorded yet.
     void openCom3(const QString& protocol)

@@ -16,71 +16,60 @@ struct RecordingPrimitives : crypto::Primitives {
     std::vector<std::size_t> encryptedLengths;
     static constexpr crypto::Status FailureStatus = 0x1C800066;
 
-    crypto::Status record(const QString& call)
+    // Records the call; its failure status, or the real call's.
+    template <typename Call> crypto::Status record(const QString& call, Call&& realCall)
     {
         calls << call;
         if (call == unsupported)
             throw crypto::Unsupported("missing");
         if (call == faulting)
             throw std::bad_alloc();
-        return call == failing ? FailureStatus : 0;
+        return call == failing ? FailureStatus : realCall();
     }
-    crypto::Status openKdf(crypto::Handle& kdf) override
+    crypto::Status openKdf(crypto::Kdf*& kdf) override
     {
-        if (auto s = record("openKdf"))
-            return s;
-        return real.openKdf(kdf);
+        return record("openKdf", [&] { return real.openKdf(kdf); });
     }
-    crypto::Status deriveKey(crypto::Handle kdf, const unsigned char* p, std::size_t pl,
+    crypto::Status deriveKey(crypto::Kdf* kdf, const unsigned char* p, std::size_t pl,
                              const unsigned char* s, std::size_t sl, std::uint64_t i,
                              unsigned char* out, std::size_t ol) override
     {
-        if (auto st = record("deriveKey"))
-            return st;
-        return real.deriveKey(kdf, p, pl, s, sl, i, out, ol);
+        return record("deriveKey", [&] { return real.deriveKey(kdf, p, pl, s, sl, i, out, ol); });
     }
-    crypto::Status openAes(crypto::Handle& aes) override
+    crypto::Status openAes(crypto::Aes*& aes) override
     {
-        if (auto s = record("openAes"))
-            return s;
-        return real.openAes(aes);
+        return record("openAes", [&] { return real.openAes(aes); });
     }
-    crypto::Status generateKey(crypto::Handle aes, const unsigned char* secret, std::size_t l,
-                               crypto::Handle& key) override
+    crypto::Status generateKey(crypto::Aes* aes, const unsigned char* secret, std::size_t l,
+                               crypto::Key*& key) override
     {
-        if (auto s = record("generateKey"))
-            return s;
-        return real.generateKey(aes, secret, l, key);
+        return record("generateKey", [&] { return real.generateKey(aes, secret, l, key); });
     }
-    crypto::Status encryptBlocks(crypto::Handle key, unsigned char* d, std::size_t l) override
+    crypto::Status encryptBlocks(crypto::Key* key, unsigned char* d, std::size_t l) override
     {
         encryptedLengths.push_back(l);
-        if (auto s = record("encryptBlocks"))
-            return s;
-        return real.encryptBlocks(key, d, l);
+        return record("encryptBlocks", [&] { return real.encryptBlocks(key, d, l); });
     }
-    void destroyKey(crypto::Handle key) override
+    crypto::Status randomBytes(unsigned char* out, std::size_t l) override
+    {
+        return record("randomBytes", [&] { return real.randomBytes(out, l); });
+    }
+    void destroyKey(crypto::Key* key) override
     {
         calls << "destroyKey";
         real.destroyKey(key);
     }
-    void closeKdf(crypto::Handle kdf) override
+    void closeKdf(crypto::Kdf* kdf) override
     {
         calls << "closeKdf";
         real.closeKdf(kdf);
     }
-    void closeAes(crypto::Handle aes) override
+    void closeAes(crypto::Aes* aes) override
     {
         calls << "closeAes";
         real.closeAes(aes);
     }
     QString statusMessage(crypto::Status s) const override { return real.statusMessage(s); }
-    crypto::Status randomBytes(unsigned char* out, std::size_t l) override
-    {
-        if (auto s = record("randomBytes"))
-            return s;
-        return real.randomBytes(out, l);
-    }
     void wipe(void* d, std::size_t l) override { real.wipe(d, l); }
 
     QStringList releases() const

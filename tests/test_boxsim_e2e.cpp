@@ -3,9 +3,11 @@
 #include "app/frmZephrin.h"
 #include "box_sim.h"
 #include "fakes.h"
+#include "platform/qt/event_gate.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_toolkit.h"
 #include "platform/qt/widgets.h"
+#include "platform/serial_devices.h"
 #include "pty_pair.h"
 
 #include <QAbstractButton>
@@ -18,30 +20,22 @@
 
 namespace {
 
-// The real window, with message boxes recorded instead of shown, so that nothing waits for a
-// click that never comes.
-class RecordedBoxesToolkit : public Toolkit {
-public:
-    QtToolkit real;
-    FakeDialogs dialog;
-    MenuEntry& menuEntry(const QString& n) override { return real.menuEntry(n); }
-    CommandButton& button(const QString& n) override { return real.button(n); }
-    Label& label(const QString& n) override { return real.label(n); }
-    Shape& shape(const QString& n) override { return real.shape(n); }
-    TextBox& textBox(const QString& n) override { return real.textBox(n); }
-    RichTextBox& richTextBox(const QString& n) override { return real.richTextBox(n); }
-    FormWindow& window() override { return real.window(); }
-    Application& application() override { return real.application(); }
-    Dialogs& dialogs() override { return dialog; }
+// The real window, serial port and gate, with message boxes recorded instead of shown, so that
+// nothing waits for a click that never comes.
+struct RealWindow {
+    EventGate gate;
+    FakePlatform fakes;
+    FakeDialogs& dialog = fakes.ui.dialog;
+    QtToolkit toolkit{gate, &dialog};
+    SerialDeviceMap devices{fakes.store};
+    QtSerialPort serial{devices, gate};
 };
 
-class WindowAgainstBox : public ::testing::Test {
+class WindowAgainstBox : public ::testing::Test, protected RealWindow {
 protected:
-    RecordedBoxesToolkit ui;
-    FakeSettingsStore store;
-    QtSerialPort serial{store};
-    frmZephrin form{ui, serial, store};
-    QMainWindow* window = ui.real.mainWindow();
+    FakeSettingsStore& store = fakes.store;
+    frmZephrin form{{toolkit, serial, fakes.socket, store, fakes.launcher}};
+    QMainWindow* window = toolkit.mainWindow();
 
     void SetUp() override
     {
@@ -52,7 +46,7 @@ protected:
     {
         store.values["Zephrin/serial ports/COM3"] = box.device();
         trigger("mnuPortsCom3");
-        ASSERT_TRUE(serial.portOpen()) << ui.dialog.prompts().join("\n").toStdString();
+        ASSERT_TRUE(serial.portOpen()) << dialog.prompts().join("\n").toStdString();
     }
     void trigger(const char* entry) { window->findChild<QAction*>(entry)->trigger(); }
     void click(const char* button) { window->findChild<QAbstractButton*>(button)->click(); }
@@ -89,8 +83,8 @@ TEST_F(WindowAgainstBox, OtrspRepliesShowInThePaneAndLightTheLamps)
     EXPECT_FALSE(lit("shpRx1"));
     EXPECT_TRUE(pane()->text().endsWith("RX2S\r\n"));
     EXPECT_EQ(form.buffer, "RX2S\r\n") << "the reply arrived as one piece";
-    EXPECT_EQ(ui.real.label("lblStatus").caption(), "Sent data");
-    EXPECT_TRUE(ui.dialog.boxes.empty()) << ui.dialog.prompts().join("\n").toStdString();
+    EXPECT_EQ(toolkit.label("lblStatus").caption(), "Sent data");
+    EXPECT_TRUE(dialog.boxes.empty()) << dialog.prompts().join("\n").toStdString();
 }
 
 TEST_F(WindowAgainstBox, AnUnknownMk2rCommandTypedInThePaneRaisesTheErrorBox)
@@ -101,54 +95,22 @@ TEST_F(WindowAgainstBox, AnUnknownMk2rCommandTypedInThePaneRaisesTheErrorBox)
     ASSERT_TRUE(box.waitFor("< AS200"));
     type("XY\r");
     ASSERT_TRUE(box.waitFor("> EXY"));
-    ASSERT_TRUE(pumpUntil([&] { return !ui.dialog.boxes.empty(); }));
-    EXPECT_EQ(ui.dialog.prompts(), QStringList{"MK2R Protocol Error."});
-    EXPECT_EQ(ui.dialog.boxes[0].title, "MK2R Protocol Error");
+    ASSERT_TRUE(pumpUntil([&] { return !dialog.boxes.empty(); }));
+    EXPECT_EQ(dialog.prompts(), QStringList{"MK2R Protocol Error."});
+    EXPECT_EQ(dialog.boxes[0].title, "MK2R Protocol Error");
     EXPECT_EQ(pane()->text(), "");
-}
-
-TEST_F(WindowAgainstBox, AuxCommandsReachTheBoxInBothProtocols)
-{
-    for (const char* protocol : {"otrsp", "mk2r"}) {
-        const bool otrsp = QString(protocol) == "otrsp";
-        BoxSim box(protocol);
-        connectTo(box);
-        trigger(otrsp ? "mnuOTRSP" : "mnuMK2R");
-        trigger("mnuAux107On");
-        trigger("mnuAuxR2Off");
-        EXPECT_TRUE(box.waitFor(otrsp ? "< AUX107" : "< AS107")) << protocol;
-        EXPECT_TRUE(box.waitFor(otrsp ? "< AUX200" : "< AS200")) << protocol;
-        EXPECT_EQ(window->findChild<QLineEdit*>("txtAux1")->text(), "Aux107 On");
-        EXPECT_EQ(window->findChild<QLineEdit*>("txtAux2")->text(), "Aux R2 Off");
-    }
-}
-
-TEST_F(WindowAgainstBox, TheInterlockHoldsBackAnOutputWhosePartnerIsOn)
-{
-    BoxSim box("otrsp");
-    connectTo(box);
-    trigger("mnuOTRSP");
-    trigger("mnuAux207On");
-    ASSERT_TRUE(box.waitFor("< AUX207"));
-    trigger("mnuInterlockingAux");
-    trigger("mnuAux107On");
-    EXPECT_EQ(ui.dialog.prompts(),
-              QStringList{"Interlocked AUX207 is on, please turn it off first."});
-    trigger("mnuAux108On");
-    ASSERT_TRUE(box.waitFor("< AUX108"));
-    EXPECT_FALSE(box.log().contains("< AUX107"));
 }
 
 // Bursts of any bytes, with every protocol value, through the real pane: nothing escapes the
 // receive handler, the pane keeps to its trim rule and shows one screen character per character.
 TEST(RealPane, RandomBurstsKeepThePaneBoundedAndInStep)
 {
-    RecordedBoxesToolkit ui;
-    FakeSettingsStore store;
-    FakeSerialPort serial;
-    frmZephrin form(ui, serial, store);
+    RealWindow real;
+    FakeSerialPort& serial = real.fakes.serial;
+    frmZephrin form(
+        {real.toolkit, serial, real.fakes.socket, real.fakes.store, real.fakes.launcher});
     form.Form_Load();
-    auto* pane = ui.real.mainWindow()->findChild<TerminalPane*>("txtTerm");
+    auto* pane = real.toolkit.mainWindow()->findChild<TerminalPane*>("txtTerm");
     std::mt19937 random(11);
     const char* protocols[] = {"1", "2", "3", "", "x"};
     for (int round = 0; round < 1500; ++round) {
@@ -162,7 +124,7 @@ TEST(RealPane, RandomBurstsKeepThePaneBoundedAndInStep)
         ASSERT_NO_THROW(serial.receive(piece));
         ASSERT_LE(pane->text().size(), 16000 + 2 * 400);
         ASSERT_EQ(pane->document()->characterCount() - 1, pane->text().size());
-        ui.dialog.boxes.clear();
+        real.dialog.boxes.clear();
     }
 }
 

@@ -107,16 +107,6 @@ TEST(CtrEngine, StatusTextShowsTheCodeInUpperCaseHex)
     EXPECT_TRUE(StatusText(0x1C800066).startsWith("Provider routines"));
 }
 
-TEST(CtrEngine, CounterWordsCarryBigEndian)
-{
-    unsigned char word[4] = {0x00, 0x00, 0x00, 0xFF};
-    EXPECT_FALSE(IncrementCounterWord(word));
-    EXPECT_EQ(QByteArray(reinterpret_cast<char*>(word), 4), QByteArray::fromHex("00000100"));
-    unsigned char full[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    EXPECT_TRUE(IncrementCounterWord(full));
-    EXPECT_EQ(QByteArray(reinterpret_cast<char*>(full), 4), QByteArray(4, '\0'));
-}
-
 TEST(CtrEngine, MatchesOpensslAcrossCounterCarriesAndTheFullWrap)
 {
     const QByteArray key = randomBytes(32);

@@ -3,8 +3,6 @@
 #include "platform/runtime_error.h"
 #include "recording_primitives.h"
 
-#include <QRandomGenerator>
-
 namespace {
 
 const QString keys[] = {"", "Zephrin key 9", QString::fromUtf8("clé-€-ключ")};
@@ -78,15 +76,6 @@ TEST(EncryptedText, AnythingDecryptsWithoutAnError)
                    plain);
     EXPECT_EQ(DecryptText(QString::fromLatin1(asOpensslWould.toBase64()), ""),
               QString::fromLatin1(plain));
-
-    for (const QString& junk : {QString("!!!"), QString("U2F"), QString("€€€"),
-                                QString("====abc=="), QString(20, QChar(0))})
-        EXPECT_NO_THROW(DecryptText(junk, "key")) << junk.toStdString();
-
-    QByteArray large(3 * 1024 * 1024, '\0');
-    for (char& b : large)
-        b = char(QRandomGenerator::global()->bounded(256));
-    EXPECT_EQ(DecryptText(QString::fromLatin1(large.toBase64()), "key").isEmpty(), false);
 }
 
 TEST(EncryptedText, AFailingRandomSourceRaisesInsteadOfReusingASalt)

@@ -1,5 +1,6 @@
 #include "app/text_numbers.h"
 #include "form_fixture.h"
+#include "platform/serial_devices.h"
 
 namespace {
 
@@ -27,11 +28,10 @@ TEST_F(FormTest, ChoosingAComPortOpensItAndRemembersIt)
     EXPECT_TRUE(boxes().empty());
 
     // Choosing it again closes and reopens it, and the marks end as before.
-    const int savesBefore = store.saves;
     menu("mnuPortsCom11").click();
     EXPECT_TRUE(serial.open);
-    EXPECT_EQ(store.saves, savesBefore + 1);
     EXPECT_EQ(checkedIn(portEntries()), QStringList{"mnuPortsCom11"});
+    EXPECT_TRUE(boxes().empty());
 }
 
 TEST_F(FormTest, APortThatFailsToOpenLeavesThePreviousChoiceMarkedButClosed)
@@ -39,39 +39,51 @@ TEST_F(FormTest, APortThatFailsToOpenLeavesThePreviousChoiceMarkedButClosed)
     menu("mnuPortsCom2").click();
     serial.missing.insert(3);
     menu("mnuPortsCom3").click();
-    ASSERT_EQ(boxes().size(), 1u);
-    EXPECT_EQ(boxes()[0].prompt, "VB6 runtime error (com3_click): 8002 - Device missing: COM3 "
-                                 "(/dev/ttyS2) does not exist");
-    EXPECT_EQ(boxes()[0].style, 64);
-    EXPECT_EQ(boxes()[0].title, "");
+    expectOneBox("VB6 runtime error (com3_click): 8002 - Device missing: COM3 (/dev/ttyS2) does "
+                 "not exist");
     EXPECT_FALSE(serial.open);
     EXPECT_EQ(checkedIn(portEntries()), QStringList{"mnuPortsCom2"});
     EXPECT_EQ(store.setting("port"), "2");
-    EXPECT_EQ(form.mode, "1");
     EXPECT_EQ(form.port, "3");
-
-    // A command now fails in its own handler.
-    form.protocol = "1";
-    button("RxFocus1").click();
-    EXPECT_TRUE(boxes().back().prompt.startsWith("VB6 runtime error (RxFocus1_click): 8018"));
 }
 
-TEST_F(FormTest, PortEntriesShowTheirDevicesAsToolTips)
+TEST(SerialDeviceMap, ComNumbersStandForTheOperatorsDevicesOrTheirTtySNames)
 {
-    EXPECT_EQ(menu("mnuPortsCom1").tip, "/dev/ttyS0");
-    EXPECT_EQ(menu("mnuPortsCom16").tip, "/dev/ttyS15");
+    FakeSettingsStore store;
+    store.values["Zephrin/serial ports/COM3"] = " /dev/serial/by-id/usb-box-port0 ";
+    const SerialDeviceMap devices(store);
+    EXPECT_EQ(devices.deviceFor(3), "/dev/serial/by-id/usb-box-port0");
+    EXPECT_EQ(devices.deviceFor(1), "/dev/ttyS0");
+    EXPECT_EQ(devices.deviceFor(16), "/dev/ttyS15");
+    EXPECT_EQ(devices.location(), store.location());
+
+    FakePlatform platform;
+    platform.store.values = store.values;
+    frmZephrin form(platform.bundle());
+    EXPECT_EQ(platform.ui.menuEntry("mnuPortsCom3").tip, "/dev/serial/by-id/usb-box-port0");
+    EXPECT_EQ(platform.ui.menuEntry("mnuPortsCom4").tip, "/dev/ttyS3");
 }
 
-TEST_F(FormTest, ExitClosesThePortStoresThePositionAndEnds)
+TEST_F(FormTest, ExitAndClosingTheWindowCloseTheLinksAndStoreThePosition)
 {
     menu("mnuPortsCom1").click();
+    socket.currentState = Socket::Connected;
     ui.win.x = 1500;
     ui.win.y = 2250.5;
-    button("Exit").click();
+    ui.win.unloadHandler();
     EXPECT_FALSE(serial.open);
+    EXPECT_EQ(socket.currentState, Socket::Closed);
     EXPECT_EQ(store.setting("FormLeft"), "1500");
     EXPECT_EQ(store.setting("FormTop"), "2250.5");
+    EXPECT_FALSE(ui.app.ended) << "closing the window ends the program by itself";
+
+    menu("mnuPortsCom1").click();
+    ui.win.x = 30;
+    button("Exit").click();
+    EXPECT_FALSE(serial.open);
+    EXPECT_EQ(store.setting("FormLeft"), "30");
     EXPECT_TRUE(ui.app.ended);
+    EXPECT_TRUE(boxes().empty());
 }
 
 TEST(TextNumbers, WholeTextConversionFailsOnNonNumbersWhileLeadingNumberNeverDoes)
@@ -91,7 +103,6 @@ TEST(TextNumbers, WholeTextConversionFailsOnNonNumbersWhileLeadingNumberNeverDoe
     EXPECT_EQ(leadingNumber("9876abc"), 9876);
     EXPECT_EQ(leadingNumber(" 7"), 7);
     EXPECT_EQ(leadingNumber("abc"), 0);
-    EXPECT_EQ(leadingNumber(""), 0);
     EXPECT_EQ(leadingNumber("-3.5e1x"), -35);
 }
 

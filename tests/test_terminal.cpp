@@ -1,6 +1,5 @@
 #include "form_fixture.h"
 
-
 namespace {
 
 const QChar BS = QChar(8);
@@ -24,17 +23,14 @@ protected:
     }
 };
 
-TEST_F(TerminalTest, ShowDataTurnsLineEndsIntoCarriageReturnLineFeedPairs)
+TEST_F(TerminalTest, ShowDataTurnsLineEndsIntoPairsAndAppliesBackspaces)
 {
     QString after;
     EXPECT_EQ(show("", "RX1\r\n", &after), "RX1\r\n");
     EXPECT_EQ(after, "RX1\r\n");
     EXPECT_EQ(show("x", "\n\nA\rB\r\r", &after), "xA\r\nB\r\n\r\n");
     EXPECT_EQ(term().selStart(), term().content.size()) << "the caret ends at the end";
-}
 
-TEST_F(TerminalTest, ShowDataAppliesBackspaces)
-{
     EXPECT_EQ(show("", QString("ab") + BS + "c"), "ac");
     EXPECT_EQ(show("12", QString(BS) + "x"), "1x");
     EXPECT_EQ(show("12", QString(BS) + BS + "x"), "1x");

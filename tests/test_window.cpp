@@ -3,10 +3,13 @@
 #include "app/form_layout.h"
 #include "app/frmZephrin.h"
 #include "fakes.h"
+#include "platform/qt/event_gate.h"
 #include "platform/qt/qt_toolkit.h"
 #include "platform/qt/widgets.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -19,10 +22,11 @@ namespace {
 
 class WindowTest : public ::testing::Test {
 protected:
-    QtToolkit toolkit;
-    FakeSerialPort serial;
-    FakeSettingsStore store;
-    frmZephrin form{toolkit, serial, store};
+    EventGate gate;
+    FakePlatform fakes;
+    QtToolkit toolkit{gate};
+    FakeSerialPort& serial = fakes.serial;
+    frmZephrin form{{toolkit, serial, fakes.socket, fakes.store, fakes.launcher}};
     QMainWindow* window = toolkit.mainWindow();
 
     void SetUp() override
@@ -144,6 +148,27 @@ TEST_F(WindowTest, ClicksReachTheHandlersAndTheHandlersSetTheMarks)
     child<QAbstractButton>("RxFocusS")->click();
     EXPECT_EQ(serial.writes, QStringList{QString("RX1S\r")});
     EXPECT_EQ(dynamic_cast<LampWidget*>(child<QWidget>("shpRxS"))->fillStyle(), FillStyle::Solid);
+}
+
+TEST_F(WindowTest, KeysTypedInThePaneGoToTheBoxAndEditThePane)
+{
+    action("mnuPortsCom2")->trigger();
+    form.protocol = "2";
+    auto* pane = child<TerminalPane>("txtTerm");
+    const auto press = [&](int key, const QString& text) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
+        QApplication::sendEvent(pane, &event);
+    };
+    press(Qt::Key_A, "a");
+    press(Qt::Key_Space, " ");
+    press(Qt::Key_Return, "\r");
+    EXPECT_EQ(pane->text(), "a \r\n");
+    press(Qt::Key_Backspace, "\b");
+    EXPECT_EQ(pane->text(), "a ") << "one backspace takes the whole line end";
+    press(Qt::Key_Enter, "\r");
+    press(Qt::Key_Left, "");
+    EXPECT_EQ(serial.writes, (QStringList{"a", " ", "\r", "\b", "\r"}));
+    EXPECT_EQ(pane->text(), "a \r\n");
 }
 
 } // namespace

@@ -8,6 +8,17 @@
 #include <string>
 
 namespace crypto {
+
+struct Kdf {
+    EVP_MD* digest;
+};
+struct Aes {
+    EVP_CIPHER* cipher;
+};
+struct Key {
+    EVP_CIPHER_CTX* context;
+};
+
 namespace {
 
 // The status of the failure just reported by libcrypto: its oldest queued error code, or a
@@ -20,7 +31,7 @@ Status lastError()
 }
 
 // An algorithm that libcrypto cannot fetch is not there at all.
-template <typename Algorithm> Handle available(Algorithm* algorithm, const char* name)
+template <typename Algorithm> Algorithm* available(Algorithm* algorithm, const char* name)
 {
     if (!algorithm) {
         ERR_clear_error();
@@ -31,35 +42,34 @@ template <typename Algorithm> Handle available(Algorithm* algorithm, const char*
 
 class Libcrypto : public Primitives {
 public:
-    Status openKdf(Handle& kdf) override
+    Status openKdf(Kdf*& kdf) override
     {
-        kdf = available(EVP_MD_fetch(nullptr, "SHA512", nullptr), "SHA-512");
+        kdf = new Kdf{available(EVP_MD_fetch(nullptr, "SHA512", nullptr), "SHA-512")};
         return 0;
     }
 
-    Status deriveKey(Handle kdf, const unsigned char* password, std::size_t passwordLength,
+    Status deriveKey(Kdf* kdf, const unsigned char* password, std::size_t passwordLength,
                      const unsigned char* salt, std::size_t saltLength, std::uint64_t iterations,
                      unsigned char* out, std::size_t outLength) override
     {
         static const unsigned char none = 0;
-        const int ok =
-            PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(password ? password : &none),
-                              int(passwordLength), salt ? salt : &none, int(saltLength),
-                              int(iterations), static_cast<EVP_MD*>(kdf), int(outLength), out);
+        const int ok = PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(password ? password : &none),
+                                         int(passwordLength), salt ? salt : &none, int(saltLength),
+                                         int(iterations), kdf->digest, int(outLength), out);
         return ok == 1 ? 0 : lastError();
     }
 
-    Status openAes(Handle& aes) override
+    Status openAes(Aes*& aes) override
     {
-        aes = available(EVP_CIPHER_fetch(nullptr, "AES-256-ECB", nullptr), "AES-256");
+        aes = new Aes{available(EVP_CIPHER_fetch(nullptr, "AES-256-ECB", nullptr), "AES-256")};
         return 0;
     }
 
-    Status generateKey(Handle aes, const unsigned char* secret, std::size_t length,
-                       Handle& key) override
+    Status generateKey(Aes* aes, const unsigned char* secret, std::size_t length,
+                       Key*& key) override
     {
         // The provider is AES-256; shorter keys take the matching AES variant.
-        const EVP_CIPHER* cipher = static_cast<EVP_CIPHER*>(aes);
+        const EVP_CIPHER* cipher = aes->cipher;
         if (length == 16)
             cipher = EVP_aes_128_ecb();
         else if (length == 24)
@@ -74,25 +84,35 @@ public:
             EVP_CIPHER_CTX_free(ctx);
             return lastError();
         }
-        key = ctx;
+        key = new Key{ctx};
         return 0;
     }
 
-    Status encryptBlocks(Handle key, unsigned char* data, std::size_t length) override
+    Status encryptBlocks(Key* key, unsigned char* data, std::size_t length) override
     {
         int written = 0;
-        if (EVP_EncryptUpdate(static_cast<EVP_CIPHER_CTX*>(key), data, &written, data,
-                              int(length)) != 1 ||
+        if (EVP_EncryptUpdate(key->context, data, &written, data, int(length)) != 1 ||
             std::size_t(written) != length)
             return lastError();
         return 0;
     }
 
     // The key context wipes its expanded key when it is freed.
-    void destroyKey(Handle key) override { EVP_CIPHER_CTX_free(static_cast<EVP_CIPHER_CTX*>(key)); }
-
-    void closeKdf(Handle kdf) override { EVP_MD_free(static_cast<EVP_MD*>(kdf)); }
-    void closeAes(Handle aes) override { EVP_CIPHER_free(static_cast<EVP_CIPHER*>(aes)); }
+    void destroyKey(Key* key) override
+    {
+        EVP_CIPHER_CTX_free(key->context);
+        delete key;
+    }
+    void closeKdf(Kdf* kdf) override
+    {
+        EVP_MD_free(kdf->digest);
+        delete kdf;
+    }
+    void closeAes(Aes* aes) override
+    {
+        EVP_CIPHER_free(aes->cipher);
+        delete aes;
+    }
 
     QString statusMessage(Status status) const override
     {

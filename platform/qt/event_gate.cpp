@@ -3,12 +3,6 @@
 #include <cstdio>
 #include <exception>
 
-EventGate& EventGate::instance()
-{
-    static EventGate gate;
-    return gate;
-}
-
 void EventGate::run(const std::function<void()>& handler)
 {
     ++depth_;
@@ -22,16 +16,27 @@ void EventGate::run(const std::function<void()>& handler)
     }
     --depth_;
     while (depth_ == 0 && !pending_.empty()) {
-        auto next = std::move(pending_.front());
+        auto [source, next] = std::move(pending_.front());
         pending_.pop_front();
-        run(next);
+        if (source)
+            run(next);
     }
 }
 
-void EventGate::deliver(std::function<void()> event)
+void EventGate::post(QObject* source, std::function<void()> event)
+{
+    QMetaObject::invokeMethod(
+        source,
+        [this, source = QPointer<QObject>(source), event = std::move(event)]() mutable {
+            deliver(source, std::move(event));
+        },
+        Qt::QueuedConnection);
+}
+
+void EventGate::deliver(QPointer<QObject> source, std::function<void()> event)
 {
     if (busy())
-        pending_.push_back(std::move(event));
+        pending_.emplace_back(std::move(source), std::move(event));
     else
         run(event);
 }

@@ -1,8 +1,5 @@
 #include "app/frmZephrin.h"
-#include "event_gate.h"
-#include "qt_serial_port.h"
-#include "qt_settings_store.h"
-#include "qt_toolkit.h"
+#include "qt_platform.h"
 
 #include <QApplication>
 #include <QMainWindow>
@@ -30,12 +27,10 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppName);
 
-    QtSettingsStore settings;
-    QtSerialPort serialPort(settings);
-    QtToolkit toolkit;
-    frmZephrin form(toolkit, serialPort, settings);
+    QtPlatform platform;
+    frmZephrin form(platform.bundle());
     // Start-up is the first handler: port events that come while it runs wait for it to end.
-    EventGate::instance().run([&] { form.Form_Load(); });
-    toolkit.mainWindow()->show();
+    platform.gate.run([&] { form.Form_Load(); });
+    platform.toolkit.mainWindow()->show();
     return app.exec();
 }

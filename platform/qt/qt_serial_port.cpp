@@ -3,7 +3,6 @@
 #include "event_gate.h"
 #include "platform/runtime_error.h"
 #include "platform/serial_devices.h"
-#include "platform/settings_store.h"
 
 #include <QStringList>
 #include <map>
@@ -63,7 +62,8 @@ LineSettings parseLineSettings(const QString& text)
 
 } // namespace
 
-QtSerialPort::QtSerialPort(const SettingsStore& store) : store_(store)
+QtSerialPort::QtSerialPort(const SerialDeviceMap& devices, EventGate& gate)
+    : devices_(devices), gate_(gate)
 {
     burstEnd_.setSingleShot(true);
     burstEnd_.setTimerType(Qt::PreciseTimer);
@@ -81,14 +81,9 @@ QtSerialPort::~QtSerialPort()
         port_.close();
 }
 
-QString QtSerialPort::deviceFor(int number) const
-{
-    return serialDeviceFor(store_, number);
-}
-
 QString QtSerialPort::devicePath() const
 {
-    return port_.isOpen() ? openDevice_ : deviceFor(commPort_);
+    return port_.isOpen() ? openDevice_ : devices_.deviceFor(commPort_);
 }
 
 QString QtSerialPort::portName() const
@@ -125,12 +120,12 @@ void QtSerialPort::setPortOpen(bool open)
 
 void QtSerialPort::open()
 {
-    const QString path = deviceFor(commPort_);
+    const QString path = devices_.deviceFor(commPort_);
     const QString com = QString("COM%1").arg(commPort_);
     const QString remap =
         QString("or map %1 to the box's device with a line \"%1=/dev/ttyUSB0\" under "
                 "[serial ports] in %2")
-            .arg(com, store_.location());
+            .arg(com, devices_.location());
     const QString noAccess =
         QString("Permission denied: %1 (%2) may not be opened by this user. Add yourself to the "
                 "dialout group (sudo adduser $USER dialout), log out and in again, then choose "
@@ -277,9 +272,7 @@ void QtSerialPort::raiseReceive()
     if (rThreshold_ <= 0 || !handler_ || receivePending_)
         return;
     receivePending_ = true;
-    EventGate::instance().deliver([this, alive = std::weak_ptr<int>(alive_)] {
-        if (alive.expired())
-            return; // the port went away while the event waited
+    gate_.post(&port_, [this] {
         receivePending_ = false;
         if (received_.isEmpty() && (!port_.isOpen() || port_.bytesAvailable() == 0))
             return;

@@ -5,16 +5,16 @@
 #include <QByteArray>
 #include <QSerialPort>
 #include <QTimer>
-#include <memory>
 
-class SettingsStore;
+class EventGate;
+class SerialDeviceMap;
 
 // The serial link on Qt SerialPort. Received bytes are handed on in bursts: the receive event
 // is raised at a carriage return, or once the line has been idle for about three character
 // times, so that a reply such as "RX1" + CR arrives as one piece.
 class QtSerialPort : public SerialPort {
 public:
-    explicit QtSerialPort(const SettingsStore& store);
+    QtSerialPort(const SerialDeviceMap& devices, EventGate& gate);
     ~QtSerialPort() override;
 
     void setCommPort(int number) override;
@@ -30,7 +30,6 @@ public:
     QString input() override;
     int commEvent() const override { return commEvent_; }
     void onComm(std::function<void()> handler) override { handler_ = std::move(handler); }
-    QString deviceFor(int number) const override;
 
     // The device that is open, or that the port number names.
     QString devicePath() const;
@@ -43,7 +42,8 @@ private:
     void deviceLost();
     QString portName() const;
 
-    const SettingsStore& store_;
+    const SerialDeviceMap& devices_;
+    EventGate& gate_;
     QSerialPort port_;
     QTimer burstEnd_;
     QByteArray received_;
@@ -57,5 +57,4 @@ private:
     bool rts_ = false;
     bool lost_ = false;
     bool receivePending_ = false;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

@@ -7,7 +7,7 @@
 
 namespace {
 // On Linux the native format is an INI file named <application>.conf.
-constexpr const char* Organisation = "Zephrin";
+constexpr const char* Organisation = AppName;
 
 QString settingsKey(const QString& section, const QString& key)
 {
@@ -29,9 +29,10 @@ void QtSettingsStore::saveSetting(const QString& application, const QString& sec
     store.setValue(settingsKey(section, key), value);
     store.sync();
     if (store.status() != QSettings::NoError)
-        throw RuntimeError(75, QString("Path/File access error: cannot write the settings file "
-                                       "%1. Check that its folder exists and is writable")
-                                   .arg(store.fileName()));
+        throw RuntimeError(ErrorNumber::PathFileAccess,
+                           QString("Path/File access error: cannot write the settings file "
+                                   "%1. Check that its folder exists and is writable")
+                               .arg(store.fileName()));
     QFile::setPermissions(store.fileName(), QFile::ReadOwner | QFile::WriteOwner);
 }
 

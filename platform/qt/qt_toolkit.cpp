@@ -26,9 +26,9 @@ QRect pixels(const ControlLayout& c)
 }
 
 // Every event of the window runs through the gate, so that port and socket events wait for it.
-std::function<void()> gated(std::function<void()> handler)
+std::function<void()> gated(EventGate& gate, std::function<void()> handler)
 {
-    return [handler = std::move(handler)] { EventGate::instance().run(handler); };
+    return [&gate, handler = std::move(handler)] { gate.run(handler); };
 }
 
 QIcon windowIcon()
@@ -51,7 +51,7 @@ QIcon windowIcon()
 // A menu entry shows a check mark only while it is checked, and only its handler sets it.
 class QtMenuEntry : public MenuEntry {
 public:
-    explicit QtMenuEntry(QAction* action) : action_(action) {}
+    QtMenuEntry(QAction* action, EventGate& gate) : action_(action), gate_(gate) {}
     bool checked() const override { return checked_; }
     void setChecked(bool on) override
     {
@@ -64,27 +64,30 @@ public:
     void setToolTip(const QString& tip) override { action_->setToolTip(tip); }
     void onClick(ClickHandler handler) override
     {
-        QObject::connect(action_, &QAction::triggered, [this, h = gated(std::move(handler))](bool) {
-            setChecked(checked_); // undo the toggle Qt makes on a click
-            h();
-        });
+        QObject::connect(action_, &QAction::triggered,
+                         [this, h = gated(gate_, std::move(handler))](bool) {
+                             setChecked(checked_); // undo the toggle Qt makes on a click
+                             h();
+                         });
     }
 
 private:
     QAction* action_;
+    EventGate& gate_;
     bool checked_ = false;
 };
 
 class QtButton : public CommandButton {
 public:
-    explicit QtButton(QPushButton* button) : button_(button) {}
+    QtButton(QPushButton* button, EventGate& gate) : button_(button), gate_(gate) {}
     void onClick(ClickHandler handler) override
     {
-        QObject::connect(button_, &QPushButton::clicked, gated(std::move(handler)));
+        QObject::connect(button_, &QPushButton::clicked, gated(gate_, std::move(handler)));
     }
 
 private:
     QPushButton* button_;
+    EventGate& gate_;
 };
 
 class QtLabel : public Label {
@@ -134,7 +137,7 @@ private:
 
 class QtRichTextBox : public RichTextBox {
 public:
-    explicit QtRichTextBox(TerminalPane* pane) : pane_(pane) {}
+    QtRichTextBox(TerminalPane* pane, EventGate& gate) : pane_(pane), gate_(gate) {}
     QString text() const override { return pane_->text(); }
     void setText(const QString& text) override { pane_->setText(text); }
     int selStart() const override { return pane_->selStart(); }
@@ -142,16 +145,20 @@ public:
     int selLength() const override { return pane_->selLength(); }
     void setSelLength(int length) override { pane_->setSelLength(length); }
     void setSelText(const QString& text) override { pane_->setSelText(text); }
-    void onChange(ClickHandler handler) override { pane_->changed = gated(std::move(handler)); }
+    void onChange(ClickHandler handler) override
+    {
+        pane_->changed = gated(gate_, std::move(handler));
+    }
     void onKeyPress(std::function<void(int)> handler) override
     {
-        pane_->keyPressed = [handler = std::move(handler)](int keyAscii) {
-            EventGate::instance().run([&] { handler(keyAscii); });
+        pane_->keyPressed = [this, handler = std::move(handler)](int keyAscii) {
+            gate_.run([&] { handler(keyAscii); });
         };
     }
 
 private:
     TerminalPane* pane_;
+    EventGate& gate_;
 };
 
 class QtApplication : public Application {
@@ -233,19 +240,24 @@ void QtApplication::end()
 namespace {
 class QtFormWindow : public FormWindow {
 public:
-    explicit QtFormWindow(ZephrinWindow* window) : window_(window) {}
+    QtFormWindow(ZephrinWindow* window, EventGate& gate) : window_(window), gate_(gate) {}
     double left() const override { return window_->x() * TwipsPerPixel; }
     void setLeft(double twips) override { window_->move(int(twips / TwipsPerPixel), window_->y()); }
     double top() const override { return window_->y() * TwipsPerPixel; }
     void setTop(double twips) override { window_->move(window_->x(), int(twips / TwipsPerPixel)); }
-    void onUnload(ClickHandler handler) override { window_->unload = gated(std::move(handler)); }
+    void onUnload(ClickHandler handler) override
+    {
+        window_->unload = gated(gate_, std::move(handler));
+    }
 
 private:
     ZephrinWindow* window_;
+    EventGate& gate_;
 };
 } // namespace
 
-QtToolkit::QtToolkit() : window_(std::make_unique<ZephrinWindow>())
+QtToolkit::QtToolkit(EventGate& gate, Dialogs* dialogs)
+    : window_(std::make_unique<ZephrinWindow>()), injectedDialogs_(dialogs)
 {
     window_->setWindowTitle(FormCaption);
     window_->setWindowIcon(windowIcon());
@@ -266,7 +278,7 @@ QtToolkit::QtToolkit() : window_(std::make_unique<ZephrinWindow>())
         switch (c.kind) {
         case ControlKind::CommandButton: {
             auto* button = new CaptionButton(c.caption, client);
-            buttons_[c.name] = std::make_unique<QtButton>(button);
+            buttons_[c.name] = std::make_unique<QtButton>(button, gate);
             widget = button;
             break;
         }
@@ -288,7 +300,7 @@ QtToolkit::QtToolkit() : window_(std::make_unique<ZephrinWindow>())
             QFont mono(QStringList{"DejaVu Sans Mono", "Monospace"});
             mono.setPixelSize(10);
             pane->setFont(mono);
-            richTextBoxes_[c.name] = std::make_unique<QtRichTextBox>(pane);
+            richTextBoxes_[c.name] = std::make_unique<QtRichTextBox>(pane, gate);
             widget = pane;
             break;
         }
@@ -317,12 +329,12 @@ QtToolkit::QtToolkit() : window_(std::make_unique<ZephrinWindow>())
         for (const MenuEntryLayout& e : m.entries) {
             QAction* action = menu->addAction(e.caption);
             action->setObjectName(e.name);
-            menuEntries_[e.name] = std::make_unique<QtMenuEntry>(action);
+            menuEntries_[e.name] = std::make_unique<QtMenuEntry>(action, gate);
         }
     }
     window_->layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    formWindow_ = std::make_unique<QtFormWindow>(window_.get());
+    formWindow_ = std::make_unique<QtFormWindow>(window_.get(), gate);
     application_ = std::make_unique<QtApplication>(window_.get());
     dialogs_ = std::make_unique<QtDialogs>(window_.get(), *application_);
 }

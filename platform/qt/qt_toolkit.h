@@ -7,15 +7,17 @@
 #include <memory>
 #include <stdexcept>
 
+class EventGate;
 class QMainWindow;
 class QWidget;
 class ZephrinWindow;
 
 // The real window, built from the form's layout, and its controls behind the toolkit interface.
-// Every control event reaches the form through the event gate.
+// Every control event reaches the form through the event gate. Message and input boxes are the
+// real ones unless other dialogs are given (tests record them instead).
 class QtToolkit : public Toolkit {
 public:
-    QtToolkit();
+    explicit QtToolkit(EventGate& gate, Dialogs* dialogs = nullptr);
     ~QtToolkit() override;
 
     MenuEntry& menuEntry(const QString& name) override { return find(menuEntries_, name); }
@@ -26,7 +28,7 @@ public:
     RichTextBox& richTextBox(const QString& name) override { return find(richTextBoxes_, name); }
     FormWindow& window() override { return *formWindow_; }
     Application& application() override { return *application_; }
-    Dialogs& dialogs() override { return *dialogs_; }
+    Dialogs& dialogs() override { return injectedDialogs_ ? *injectedDialogs_ : *dialogs_; }
 
     QMainWindow* mainWindow() const;
 
@@ -50,4 +52,5 @@ private:
     std::unique_ptr<FormWindow> formWindow_;
     std::unique_ptr<Application> application_;
     std::unique_ptr<Dialogs> dialogs_;
+    Dialogs* injectedDialogs_;
 };

@@ -1,0 +1,18 @@
+#pragma once
+
+// Everything through which the window's logic reaches the world, handed to the form as one
+// bundle. Each front end (the Qt program, the tests' fakes) builds one.
+
+class Launcher;
+class SerialPort;
+class SettingsStore;
+class Socket;
+class Toolkit;
+
+struct Platform {
+    Toolkit& toolkit;
+    SerialPort& serialPort;
+    Socket& socket;
+    SettingsStore& settings;
+    Launcher& launcher;
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "event_gate.h"
+#include "platform/platform.h"
+#include "platform/serial_devices.h"
+#include "qt_launcher.h"
+#include "qt_serial_port.h"
+#include "qt_settings_store.h"
+#include "qt_socket.h"
+#include "qt_toolkit.h"
+
+// The Qt front end's platform: the real window, serial port, socket, settings file and
+// launcher, all giving their events to one gate. The gate is made first and goes last.
+struct QtPlatform {
+    EventGate gate;
+    QtSettingsStore settings;
+    SerialDeviceMap devices{settings};
+    QtSerialPort serialPort{devices, gate};
+    QtSocket socket{gate};
+    QtLauncher launcher;
+    QtToolkit toolkit{gate};
+
+    Platform bundle() { return {toolkit, serialPort, socket, settings, launcher}; }
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+// The TCP client behind the window's network link: one connection to Zephrin Server. Its
+// events are raised on the window's thread, one at a time, through the event gate. Failures
+// throw RuntimeError.
+class Socket {
+public:
+    // The states the window tests.
+    enum State { Closed = 0, Connected = 7, Closing = 8, Failed = 9 };
+
+    struct Events {
+        std::function<void()> connected;
+        std::function<void()> closedByPeer;
+        std::function<void(int number, const QString& description)> error;
+        std::function<void(int bytesTotal)> dataArrival;
+    };
+
+    virtual ~Socket() = default;
+
+    // Starts a connection to a host name or dotted address; the outcome arrives as the
+    // connected or the error event.
+    virtual void connectTo(const QString& host, int port) = 0;
+    // Closes the connection from any state; the state is Closed afterwards.
+    virtual void close() = 0;
+    virtual int state() const = 0;
+    // One byte per character (Latin-1), nothing added. Raises 40006 while not connected.
+    virtual void sendData(const QString& text) = 0;
+    // Everything that has arrived and was not yet read.
+    virtual QString getData() = 0;
+    virtual void onEvents(Events events) = 0;
+};

@@ -1,0 +1,291 @@
+// The operator's commands on fakes: the full command table, the checks before sending, protocol
+// selection, queries and aux outputs.
+
+#include "form_fixture.h"
+
+namespace {
+
+// Every command handler, by its control and its error label.
+const std::pair<const char*, const char*> commandHandlers[] = {
+    {"RxFocus1", "RxFocus1_click"},  {"RxFocus2", "RxFocus2_click"},
+    {"RxFocusS", "RxFocusS_click"},  {"TxFocus1", "TxFocus1_click"},
+    {"TxFocus2", "TxFocus2_click"},  {"RXQuery", "RxQuery_click"},
+    {"TXQuery", "TxQuery_click"},    {"FWQuery", "FwQuery_click"},
+    {"mnuAux101On", "aux101_click"}, {"mnuAux215On", "aux215_click"},
+    {"mnuAuxR1Off", "aux100_click"}, {"mnuAuxR2Off", "aux200_click"},
+};
+
+class CommandTest : public FormTest {
+protected:
+    void click(const QString& control)
+    {
+        if (control.startsWith("mnu"))
+            menu(control).click();
+        else
+            button(control).click();
+    }
+    QStringList radioEntries(int radio)
+    {
+        QStringList names{QString("mnuAuxR%1Off").arg(radio)};
+        for (int n = 1; n <= 15; ++n)
+            names << QString("mnuAux%1%2On").arg(radio).arg(n, 2, 10, QChar('0'));
+        return names;
+    }
+};
+
+TEST_F(CommandTest, EveryCommandIsRefusedWithoutAPortOrAProtocol)
+{
+    for (const auto& [control, label] : commandHandlers) {
+        SCOPED_TRACE(control);
+        for (const char* protocol : {"", "1", "abc"}) {
+            form.protocol = protocol;
+            click(control);
+            expectOneBox("Please select a Com port first.", MsgBoxStyle::Stop, "Zephrin Error");
+        }
+        openCom3("");
+        click(control);
+        expectOneBox("Please select a protocol first.", MsgBoxStyle::Stop, "Protocol Error");
+        openCom3("abc");
+        click(control);
+        expectOneBox(QString("VB6 runtime error (%1): 13 - Type mismatch").arg(label));
+        menu("mnuPortsCom3").isChecked = false;
+    }
+    EXPECT_TRUE(serial.writes.isEmpty());
+    EXPECT_EQ(lamps(), "ddddd");
+}
+
+TEST_F(CommandTest, EveryCommandOnAClosedPortEndsInItsTrapAndChangesNothing)
+{
+    openCom3("1");
+    serial.open = false;
+    menu("mnuAuxR1Off").isChecked = true;
+    for (const auto& [control, label] : commandHandlers) {
+        SCOPED_TRACE(control);
+        click(control);
+        expectOneBox(QString("VB6 runtime error (%1): 8018 - Operation valid only when the port "
+                             "is open")
+                         .arg(label));
+    }
+    EXPECT_EQ(lamps(), "ddddd");
+    EXPECT_EQ(checkedIn(radioEntries(1) + radioEntries(2)), QStringList{"mnuAuxR1Off"});
+    EXPECT_EQ(ui.textBox("txtAux1").content, "");
+    EXPECT_EQ(ui.label("lblStatus").text, "");
+}
+
+TEST_F(CommandTest, AProtocolNumberThatNamesNoProtocolIsRefusedExceptByTheAuxEntries)
+{
+    openCom3("3");
+    for (const auto& [control, label] : commandHandlers) {
+        SCOPED_TRACE(control);
+        click(control);
+        if (QString(control).startsWith("mnuAux"))
+            EXPECT_TRUE(boxes().empty());
+        else
+            expectOneBox("Please select a protocol first", MsgBoxStyle::Information,
+                         "Protocol error");
+    }
+    EXPECT_TRUE(serial.writes.isEmpty());
+    EXPECT_EQ(lamps(), "ddddd");
+    // The aux entries only name the output in their text box.
+    EXPECT_TRUE(checkedIn(radioEntries(1) + radioEntries(2)).isEmpty());
+    EXPECT_EQ(ui.textBox("txtAux1").content, "Aux R1 Off");
+    EXPECT_EQ(ui.textBox("txtAux2").content, "Aux R2 Off");
+}
+
+struct FocusCase {
+    const char* button;
+    const char* otrsp;
+    const char* mk2r;
+    const char* lampsFromDark; // lamps after the command, starting all dark
+    const char* lampsFromLit;  // lamps after the command, starting all lit
+};
+
+const FocusCase focusCases[] = {
+    {"RxFocus1", "RX1", "FR1", "ddLdd", "LLLdd"},  {"RxFocus2", "RX2", "FR2", "dddLd", "LLdLd"},
+    {"RxFocusS", "RX1S", "FRS", "ddddL", "LLddL"}, {"TxFocus1", "TX1", "FT1", "Ldddd", "LdLLL"},
+    {"TxFocus2", "TX2", "FT2", "dLddd", "dLLLL"},
+};
+
+TEST_F(CommandTest, FocusButtonsSendTheProtocolsCommandAndSetTheirLamps)
+{
+    for (const FocusCase& c : focusCases) {
+        for (const char* protocol : {"1", "2"}) {
+            SCOPED_TRACE(std::string(c.button) + " protocol " + protocol);
+            openCom3(protocol);
+            setLamps("ddddd");
+            button(c.button).click();
+            EXPECT_EQ(serial.writes, QStringList{cr(protocol[0] == '1' ? c.otrsp : c.mk2r)});
+            EXPECT_EQ(lamps(), c.lampsFromDark);
+            setLamps("LLLLL");
+            button(c.button).click();
+            EXPECT_EQ(lamps(), c.lampsFromLit);
+            EXPECT_TRUE(boxes().empty());
+            EXPECT_EQ(ui.label("lblStatus").text, "");
+        }
+    }
+}
+
+TEST_F(CommandTest, WithoutALinkNothingIsSentButTheWindowFollowsTheCommand)
+{
+    openCom3("2");
+    form.mode = "";
+    button("RxFocusS").click();
+    button("FWQuery").click();
+    menu("mnuAux207On").isChecked = true;
+    menu("mnuAuxR2Off").click();
+    EXPECT_TRUE(serial.writes.isEmpty());
+    EXPECT_EQ(lamps(), "ddddL");
+    EXPECT_TRUE(menu("mnuAux207On").isChecked);
+    EXPECT_EQ(ui.textBox("txtAux2").content, "Aux R2 Off");
+    EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(CommandTest, ChoosingOtrspOnASerialPortSendsItsOpeningCommandsAndResetsTheAux)
+{
+    openCom3("");
+    menu("mnuAux105On").isChecked = true;
+    menu("mnuMK2R").isChecked = true;
+    setLamps("LdLdd");
+    ui.textBox("txtAux1").content = "Aux105 On";
+    menu("mnuOTRSP").click();
+    EXPECT_EQ(serial.writes, (QStringList{cr("?TX"), cr("?RX"), cr("AUX100"), cr("AUX200")}));
+    EXPECT_EQ(form.protocol, "1");
+    EXPECT_EQ(store.setting("protocol"), "1");
+    EXPECT_EQ(checkedIn({"mnuOTRSP", "mnuMK2R", "mnuAuxR1Off", "mnuAuxR2Off", "mnuAux105On"}),
+              (QStringList{"mnuOTRSP", "mnuAuxR1Off", "mnuAuxR2Off"}));
+    EXPECT_EQ(lamps(), "LdLdd");
+    EXPECT_EQ(ui.textBox("txtAux1").content, "Aux105 On");
+    EXPECT_TRUE(boxes().empty());
+
+    setLamps("LLLLL");
+    menu("mnuMK2R").click();
+    EXPECT_EQ(serial.writes.mid(4), (QStringList{cr("AS100"), cr("AS200")}));
+    EXPECT_EQ(lamps(), "ddddd") << "MK2R cannot tell the focus";
+    EXPECT_EQ(store.setting("protocol"), "2");
+    EXPECT_EQ(checkedIn({"mnuOTRSP", "mnuMK2R"}), QStringList{"mnuMK2R"});
+}
+
+TEST_F(CommandTest, ChoosingAProtocolWithoutAPortOnlyRemembersIt)
+{
+    menu("mnuAux203On").isChecked = true;
+    menu("mnuMK2R").click();
+    EXPECT_EQ(store.setting("protocol"), "2");
+    EXPECT_EQ(form.protocol, "2");
+    EXPECT_TRUE(menu("mnuAux203On").isChecked);
+    EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(CommandTest, ChoosingAProtocolOnAClosedPortFailsAtTheFirstWrite)
+{
+    openCom3("");
+    serial.open = false;
+    menu("mnuAux101On").isChecked = true;
+    menu("mnuOTRSP").click();
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_TRUE(boxes()[0].prompt.startsWith("VB6 runtime error (mnuOTRSP_click): 8018 - "));
+    EXPECT_TRUE(menu("mnuOTRSP").isChecked);
+    EXPECT_TRUE(menu("mnuAux101On").isChecked); // the aux reset did not happen
+    boxes().clear();
+    menu("mnuMK2R").click();
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_TRUE(boxes()[0].prompt.startsWith("VB6 runtime error (mk2r_click): 8018 - "));
+}
+
+TEST_F(CommandTest, OtrspQueriesAskTheBoxAndOnlyTheReceiveQuerySaysSo)
+{
+    openCom3("1");
+    button("RXQuery").click();
+    EXPECT_EQ(serial.writes, QStringList{cr("?RX")});
+    EXPECT_EQ(ui.label("lblStatus").text, "Sent data");
+
+    ui.label("lblStatus").text = "";
+    button("TXQuery").click();
+    button("FWQuery").click();
+    EXPECT_EQ(serial.writes, (QStringList{cr("?RX"), cr("?TX"), cr("?FW")}));
+    EXPECT_EQ(ui.label("lblStatus").text, "");
+    EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(CommandTest, Mk2rRefusesFocusQueriesAndAsksForTheVersionIntoAClearPane)
+{
+    openCom3("2");
+    for (const char* query : {"RXQuery", "TXQuery"}) {
+        button(query).click();
+        expectOneBox("Query only valid for OTRSP protocol", MsgBoxStyle::Information,
+                     "Protocol error");
+    }
+    EXPECT_TRUE(serial.writes.isEmpty());
+
+    term().content = "old text";
+    form.buffer = "old";
+    button("FWQuery").click();
+    EXPECT_EQ(serial.writes, QStringList{cr("V")});
+    EXPECT_EQ(term().content, "");
+    EXPECT_EQ(form.buffer, "");
+}
+
+TEST_F(CommandTest, AuxEntriesSendMoveTheMarkAndShowTheEntrysName)
+{
+    openCom3("1");
+    menu("mnuAux112On").text = "Beverage NE";
+    menu("mnuAuxR1Off").isChecked = true;
+    menu("mnuAux203On").isChecked = true;
+    ui.textBox("txtAux1").shown = false;
+    menu("mnuAux112On").click();
+    EXPECT_EQ(serial.writes, QStringList{cr("AUX112")});
+    EXPECT_EQ(checkedIn(radioEntries(1)), QStringList{"mnuAux112On"});
+    EXPECT_EQ(checkedIn(radioEntries(2)), QStringList{"mnuAux203On"});
+    EXPECT_EQ(ui.textBox("txtAux1").content, "Beverage NE");
+    EXPECT_TRUE(ui.textBox("txtAux1").shown);
+
+    form.protocol = "2";
+    menu("mnuAux215On").click();
+    EXPECT_EQ(serial.writes.last(), cr("AS215"));
+    EXPECT_EQ(checkedIn(radioEntries(2)), QStringList{"mnuAux215On"});
+    menu("mnuAuxR2Off").click();
+    EXPECT_EQ(serial.writes.last(), cr("AS200"));
+    EXPECT_EQ(checkedIn(radioEntries(2)), QStringList{"mnuAuxR2Off"});
+    EXPECT_EQ(ui.textBox("txtAux2").content, "Aux R2 Off");
+    form.protocol = "1";
+    menu("mnuAuxR1Off").click();
+    EXPECT_EQ(serial.writes.last(), cr("AUX100"));
+    EXPECT_EQ(checkedIn(radioEntries(1)), QStringList{"mnuAuxR1Off"});
+    EXPECT_EQ(ui.label("lblStatus").text, "");
+}
+
+TEST_F(CommandTest, InterlockRefusesAnOutputWhosePartnerIsOnBeforeAnyOtherCheck)
+{
+    menu("mnuInterlockingAux").click();
+    EXPECT_EQ(form.interlock, "1");
+    EXPECT_TRUE(menu("mnuInterlockingAux").isChecked);
+    EXPECT_EQ(store.setting("interlock"), "1");
+    menu("mnuAux205On").isChecked = true;
+    menu("mnuAux105On").click(); // no port chosen yet: the interlock speaks first
+    expectOneBox("Interlocked AUX205 is on, please turn it off first.");
+
+    openCom3("1");
+    menu("mnuAux106On").click();
+    menu("mnuAux206On").click();
+    expectOneBox("Interlocked AUX106 is on, please turn it off first.");
+    EXPECT_EQ(serial.writes, QStringList{cr("AUX106")});
+
+    menu("mnuInterlockingAux").click();
+    EXPECT_EQ(form.interlock, "0");
+    EXPECT_FALSE(menu("mnuInterlockingAux").isChecked);
+    EXPECT_EQ(store.setting("interlock"), "0");
+    menu("mnuAux206On").click();
+    EXPECT_EQ(serial.writes.last(), cr("AUX206")) << "partners may be on together";
+}
+
+TEST_F(CommandTest, InterlockToggleLeavesOtherStoredTextAlone)
+{
+    store.values["Zephrin/settings/interlock"] = "yes";
+    form.Form_Load();
+    const int saves = store.saves;
+    menu("mnuInterlockingAux").click();
+    EXPECT_EQ(form.interlock, "yes");
+    EXPECT_FALSE(menu("mnuInterlockingAux").isChecked);
+    EXPECT_EQ(store.saves, saves);
+}
+
+} // namespace
