@@ -35,7 +35,7 @@ bool IncrementCounterWord(unsigned char* word)
 static void incrementCounter(std::array<unsigned char, CounterBlockSize>& block)
 {
     for (int word = 3; word >= 0; --word)
-        if (!IncrementCounterWord(block.data() + 4 * word))
+        if (!IncrementCounterWord(block.data() + std::ptrdiff_t(4) * word))
             return;
 }
 

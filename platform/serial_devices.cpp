@@ -4,7 +4,7 @@
 
 QString SerialDeviceMap::deviceFor(int comNumber) const
 {
-    const QString configured =
+    QString configured =
         store_.getSetting(AppName, Setting::SerialPortsSection, QString("COM%1").arg(comNumber))
             .trimmed();
     if (!configured.isEmpty())

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-qpa-plugins libgl-dev
   libssl-dev openssl
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  clang-14 libclang-rt-14-dev
+  clang-14 clang-tidy libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-liberation2
 )
 

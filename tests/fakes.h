@@ -21,22 +21,19 @@
 
 struct FakeMenuEntry : MenuEntry {
     bool isChecked = false;
-    QString text;
-    QString tip;
-    ClickHandler handler;
+    QString text, tip;
+    ClickHandler click;
     bool checked() const override { return isChecked; }
     void setChecked(bool on) override { isChecked = on; }
     QString caption() const override { return text; }
     void setCaption(const QString& caption) override { text = caption; }
     void setToolTip(const QString& t) override { tip = t; }
-    void onClick(ClickHandler h) override { handler = std::move(h); }
-    void click() { handler(); }
+    void onClick(ClickHandler h) override { click = std::move(h); }
 };
 
 struct FakeButton : CommandButton {
-    ClickHandler handler;
-    void onClick(ClickHandler h) override { handler = std::move(h); }
-    void click() { handler(); }
+    ClickHandler click;
+    void onClick(ClickHandler h) override { click = std::move(h); }
 };
 
 struct FakeLabel : Label {
@@ -58,30 +55,27 @@ struct FakeShape : Shape {
 struct FakeTextBox : TextBox {
     QString content;
     bool shown = true;
-    std::uint32_t back = 0xFFFFFFFF;
     QString text() const override { return content; }
     void setText(const QString& t) override { content = t; }
     bool visible() const override { return shown; }
     void setVisible(bool v) override { shown = v; }
-    void setBackColor(std::uint32_t c) override { back = c; }
+    void setBackColor(std::uint32_t) override {}
 };
 
 // Behaves as the terminal pane does: every change of the text raises the change handler at
 // once; a caret before the start is taken as the start.
 struct FakeRichTextBox : RichTextBox {
     QString content;
-    int start = 0;
-    int length = 0;
+    int start = 0, length = 0;
     ClickHandler changeHandler;
     std::function<void(int)> keyHandler;
-    int changes = 0;
 
     QString text() const override { return content; }
     void setText(const QString& t) override
     {
         content = t;
         start = length = 0;
-        changed();
+        changeHandler();
     }
     int selStart() const override { return start; }
     void setSelStart(int p) override
@@ -94,32 +88,26 @@ struct FakeRichTextBox : RichTextBox {
     void setSelText(const QString& t) override
     {
         content.replace(start, length, t);
-        start += t.size();
+        start += int(t.size());
         length = 0;
-        changed();
+        changeHandler();
     }
     void onChange(ClickHandler h) override { changeHandler = std::move(h); }
     void onKeyPress(std::function<void(int)> h) override { keyHandler = std::move(h); }
-    void changed()
-    {
-        ++changes;
-        if (changeHandler)
-            changeHandler();
-    }
 };
 
 struct FakeWindow : FormWindow {
     double x = 0, y = 0;
-    ClickHandler unloadHandler;
+    ClickHandler unload;
     double left() const override { return x; }
     void setLeft(double t) override { x = t; }
     double top() const override { return y; }
     void setTop(double t) override { y = t; }
-    void onUnload(ClickHandler h) override { unloadHandler = std::move(h); }
+    void onUnload(ClickHandler h) override { unload = std::move(h); }
 };
 
 struct FakeApplication : Application {
-    QString appTitle = "Zephrin";
+    QString appTitle = AppName;
     bool ended = false;
     QString title() const override { return appTitle; }
     void setTitle(const QString& t) override { appTitle = t; }
@@ -154,6 +142,8 @@ struct FakeDialogs : Dialogs {
     }
 };
 
+// Controls are made when the form first asks for them; menu entries start with the captions of
+// the window's design.
 struct FakeToolkit : Toolkit {
     std::map<QString, std::unique_ptr<FakeMenuEntry>> menus;
     std::map<QString, std::unique_ptr<FakeButton>> buttons;
@@ -165,14 +155,12 @@ struct FakeToolkit : Toolkit {
     FakeApplication app;
     FakeDialogs dialog;
 
-    // Menu entries start with the captions of the window's design.
     FakeToolkit()
     {
         for (const MenuLayout& m : formMenus())
             for (const MenuEntryLayout& e : m.entries)
                 menuEntry(e.name).text = e.caption;
     }
-
     template <typename T> static T& get(std::map<QString, std::unique_ptr<T>>& m, const QString& n)
     {
         auto& slot = m[n];
@@ -214,20 +202,13 @@ struct FakeSerialPort : SerialPort {
     int number = 1;
     bool open = false;
     QString lineSettings;
-    bool dtr = true, rts = true;
-    int threshold = 0;
     QStringList writes;
     QString waiting;
     int event = 0;
     std::function<void()> handler;
     std::set<int> missing; // port numbers whose device does not exist
 
-    void setCommPort(int n) override
-    {
-        if (open)
-            throw RuntimeError(ErrorNumber::PortAlreadyOpen, "Port already open");
-        number = n;
-    }
+    void setCommPort(int n) override { number = n; }
     int commPort() const override { return number; }
     void setPortOpen(bool o) override
     {
@@ -241,9 +222,9 @@ struct FakeSerialPort : SerialPort {
     bool portOpen() const override { return open; }
     void setSettings(const QString& s) override { lineSettings = s; }
     QString settings() const override { return lineSettings; }
-    void setDTREnable(bool on) override { dtr = on; }
-    void setRTSEnable(bool on) override { rts = on; }
-    void setRThreshold(int c) override { threshold = c; }
+    void setDTREnable(bool) override {}
+    void setRTSEnable(bool) override {}
+    void setRThreshold(int) override {}
     void output(const QString& text) override
     {
         if (!open)
@@ -251,12 +232,7 @@ struct FakeSerialPort : SerialPort {
                                "Operation valid only when the port is open");
         writes << text;
     }
-    QString input() override
-    {
-        QString t = waiting;
-        waiting.clear();
-        return t;
-    }
+    QString input() override { return std::exchange(waiting, {}); }
     int commEvent() const override { return event; }
     void onComm(std::function<void()> h) override { handler = std::move(h); }
 
@@ -265,8 +241,7 @@ struct FakeSerialPort : SerialPort {
     {
         waiting += text;
         event = code;
-        if (handler)
-            handler();
+        handler();
     }
 };
 

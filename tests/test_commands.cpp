@@ -194,6 +194,7 @@ TEST_F(CommandTest, ChoosingAProtocolOnAClosedPortFailsAtTheFirstWrite)
 TEST_F(CommandTest, OtrspQueriesAskTheBoxAndOnlyTheReceiveQuerySaysSo)
 {
     openCom3("1");
+    term().content = "RX1\r\n";
     button("RXQuery").click();
     EXPECT_EQ(serial.writes, QStringList{cr("?RX")});
     EXPECT_EQ(ui.label("lblStatus").text, "Sent data");
@@ -203,6 +204,7 @@ TEST_F(CommandTest, OtrspQueriesAskTheBoxAndOnlyTheReceiveQuerySaysSo)
     button("FWQuery").click();
     EXPECT_EQ(serial.writes, (QStringList{cr("?RX"), cr("?TX"), cr("?FW")}));
     EXPECT_EQ(ui.label("lblStatus").text, "");
+    EXPECT_EQ(term().content, "RX1\r\n");
     EXPECT_TRUE(boxes().empty());
 }
 

@@ -70,7 +70,7 @@ TEST_F(FormTest, ExitAndClosingTheWindowCloseTheLinksAndStoreThePosition)
     socket.currentState = Socket::Connected;
     ui.win.x = 1500;
     ui.win.y = 2250.5;
-    ui.win.unloadHandler();
+    ui.win.unload();
     EXPECT_FALSE(serial.open);
     EXPECT_EQ(socket.currentState, Socket::Closed);
     EXPECT_EQ(store.setting("FormLeft"), "1500");

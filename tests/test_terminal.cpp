@@ -62,14 +62,6 @@ TEST_F(TerminalTest, OtrspRepliesLightTheLampsTheyReport)
     EXPECT_TRUE(boxes().empty());
 }
 
-TEST_F(TerminalTest, AReplySplitOverTwoPiecesLightsNothing)
-{
-    receive("R", "1");
-    receive("X1\r", "1");
-    EXPECT_EQ(term().content, "RX1\r\n");
-    EXPECT_EQ(lamps(), "ddddd");
-}
-
 TEST_F(TerminalTest, ErrorRepliesRaiseTheirBoxesByProtocol)
 {
     struct Case {
@@ -102,16 +94,6 @@ TEST_F(TerminalTest, ErrorRepliesRaiseTheirBoxesByProtocol)
         EXPECT_EQ(ui.dialog.prompts(), c.prompts);
         EXPECT_EQ(term().content, c.paneAfter);
     }
-}
-
-TEST_F(TerminalTest, AnMk2rErrorArrivingOnAFullPaneClearsItThroughTheTrim)
-{
-    form.protocol = "2";
-    term().content = QString(16001, 'a');
-    serial.receive("E");
-    EXPECT_EQ(ui.dialog.prompts(), QStringList{"MK2R Protocol Error."});
-    EXPECT_EQ(term().content, "");
-    EXPECT_EQ(form.buffer, "");
 }
 
 TEST_F(TerminalTest, EventsOtherThanReceivedCharactersAreIgnored)

@@ -148,6 +148,11 @@ TEST_F(WindowTest, ClicksReachTheHandlersAndTheHandlersSetTheMarks)
     child<QAbstractButton>("RxFocusS")->click();
     EXPECT_EQ(serial.writes, QStringList{QString("RX1S\r")});
     EXPECT_EQ(dynamic_cast<LampWidget*>(child<QWidget>("shpRxS"))->fillStyle(), FillStyle::Solid);
+
+    window->move(100, 60);
+    window->close(); // the window's closed event is the form's unload
+    EXPECT_FALSE(serial.open);
+    EXPECT_EQ(fakes.store.setting("FormLeft"), "1500");
 }
 
 TEST_F(WindowTest, KeysTypedInThePaneGoToTheBoxAndEditThePane)
@@ -169,6 +174,34 @@ TEST_F(WindowTest, KeysTypedInThePaneGoToTheBoxAndEditThePane)
     press(Qt::Key_Left, "");
     EXPECT_EQ(serial.writes, (QStringList{"a", " ", "\r", "\b", "\r"}));
     EXPECT_EQ(pane->text(), "a \r\n");
+}
+
+} // namespace
+
+namespace {
+
+// A port or socket event posted while a handler and its modal box run waits for the handler to
+// end, then all come in order without further input; an event never runs inside the call that
+// posted it, and one whose source has gone is dropped.
+TEST(EventGate, HoldsEventsWhileAHandlerRunsAndDeliversThemInOrderAfterIt)
+{
+    EventGate gate;
+    QStringList seen;
+    auto source = std::make_unique<QObject>();
+    gate.post(source.get(), [&] { seen << "first"; });
+    EXPECT_TRUE(seen.isEmpty());
+    gate.run([&] {
+        QCoreApplication::processEvents(); // a modal box's own event loop
+        gate.post(source.get(), [&] { seen << "second"; });
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(seen.isEmpty());
+    });
+    EXPECT_EQ(seen, (QStringList{"first", "second"}));
+
+    gate.post(source.get(), [&] { seen << "gone"; });
+    source.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(seen.size(), 2);
 }
 
 } // namespace

@@ -248,7 +248,7 @@ void QtSerialPort::output(const QString& text)
 QString QtSerialPort::input()
 {
     received_ += port_.isOpen() ? port_.readAll() : QByteArray();
-    const QString text = QString::fromLatin1(received_);
+    QString text = QString::fromLatin1(received_);
     received_.clear();
     return text;
 }

@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
