@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "platform/controls.h"
 #include "platform/platform.h"
+#include "platform/settings_store.h"
 
 #include <QString>
 #include <array>
@@ -138,6 +139,7 @@ private:
     void applyLamps(const LampEffect& effect);
     void writeSerial(const QString& text);
     void resetAux();
+    void showAuxText(int radio, const QString& text);
 
     void focusClick(FocusAction action, const char* label);
     void queryClick(const Query& query);
@@ -146,10 +148,19 @@ private:
     void auxOffClick(int radio);
     MenuEntry* auxOnEntry(int radio, int output) const;
     void setLampsFromReply(const QString& reply);
+    void protocolErrorBox(const QString& prompt, const QString& title);
+    // Saves a setting; a store that cannot be written is said once a session, and the operation
+    // that saves goes on.
+    void store(SettingKey key, const QString& value);
     template <typename Step> void resumeNext(Step&& step);
     void selectComPort(int number);
     void checkPortEntry(MenuEntry* chosen);
     void closeLinksAndStorePosition();
+
+    // Characters that arrived while the last protocol-error box was open, not yet shown.
+    int heldByErrorBox = 0;
+    bool pieceHeldByErrorBox = false;
+    bool saveFailureShown = false;
 
     Toolkit& ui;
     SerialPort& MSComm1;

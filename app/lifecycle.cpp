@@ -2,6 +2,7 @@
 
 #include "frmZephrin.h"
 #include "handler_trap.h"
+#include "platform/runtime_error.h"
 #include "platform/serial_port.h"
 #include "platform/settings_store.h"
 #include "platform/socket.h"
@@ -9,6 +10,9 @@
 void frmZephrin::Form_Load()
 {
     ui.application().setTitle(AppName);
+    // Said once, now, rather than by a misleading message when a stored value is missed.
+    if (const QString problem = settings.readProblem(); !problem.isEmpty())
+        msgBox(problem, MsgBoxStyle::Exclamation, "Settings not read");
     interlock = readSetting(settings, Setting::Interlock);
     if (interlock.isEmpty())
         interlock = "0";
@@ -26,8 +30,8 @@ void frmZephrin::closeLinksAndStorePosition()
         MSComm1.setPortOpen(false);
     wskClient.close();
     FormWindow& window = ui.window();
-    saveSetting(settings, Setting::FormLeft, QString::number(static_cast<float>(window.left())));
-    saveSetting(settings, Setting::FormTop, QString::number(static_cast<float>(window.top())));
+    store(Setting::FormLeft, QString::number(static_cast<float>(window.left())));
+    store(Setting::FormTop, QString::number(static_cast<float>(window.top())));
 }
 
 void frmZephrin::Form_Unload(int& /*cancel*/)
@@ -41,4 +45,14 @@ void frmZephrin::Exit_Click()
         closeLinksAndStorePosition();
         ui.application().end();
     });
+}
+
+void frmZephrin::store(SettingKey key, const QString& value)
+{
+    try {
+        saveSetting(settings, key, value);
+    } catch (const RuntimeError& e) {
+        if (!std::exchange(saveFailureShown, true))
+            msgBox(e.description(), MsgBoxStyle::Exclamation, "Settings not saved");
+    }
 }

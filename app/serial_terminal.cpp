@@ -19,12 +19,15 @@ void frmZephrin::selectComPort(int number)
     trapped(QString("com%1_click").arg(number), [&] {
         mode = "1";
         port = QString::number(number);
-        // Re-selecting the open port closes and reopens it.
+        // Re-selecting the open port closes and reopens it. No entry is ticked while no port is
+        // open, also when this one fails to open.
         if (MSComm1.portOpen())
             MSComm1.setPortOpen(false);
+        for (MenuEntry* entry : mnuPortsCom)
+            entry->setChecked(false);
         MSComm1.setCommPort(number);
         MSComm1.setPortOpen(true);
-        saveSetting(settings, Setting::Port, port);
+        store(Setting::Port, port);
         checkPortEntry(mnuPortsCom[number - 1]);
         MSComm1.setSettings("9600,N,8,1");
     });
@@ -50,23 +53,33 @@ void frmZephrin::ShowData(RichTextBox& Term, QString& Data)
     resumeNext([&] {
         size = int(Term.text().size());
         if (size > PaneLimit) {
-            Term.setText(Term.text().mid(PaneTrim));
+            // As many whole trims as it takes, in one step, however large the last piece was.
+            const int trims = (size - PaneLimit + PaneTrim - 1) / PaneTrim;
+            Term.setText(Term.text().mid(qsizetype(trims) * PaneTrim));
             size = int(Term.text().size());
         }
     });
     resumeNext([&] { Term.setSelStart(size); });
     resumeNext([&] {
-        for (qsizetype i = Data.indexOf(Backspace); i >= 0; i = Data.indexOf(Backspace)) {
-            if (i == 0) {
-                // A backspace at the start takes the pane's last character; the size is not
-                // taken again, so several of them still take only that one.
-                Term.setSelStart(size - 1);
-                Term.setSelLength(1);
-                Data.remove(0, 1);
-            } else {
-                Data.remove(i - 1, 2);
-            }
+        // A backspace takes the character before it; one at the start takes the pane's last
+        // character instead (the size is not taken again, so several of them still take only
+        // that one).
+        QString applied;
+        applied.reserve(Data.size());
+        bool takesPaneCharacter = false;
+        for (const QChar c : std::as_const(Data)) {
+            if (c != Backspace)
+                applied += c;
+            else if (!applied.isEmpty())
+                applied.chop(1);
+            else
+                takesPaneCharacter = true;
         }
+        if (takesPaneCharacter) {
+            Term.setSelStart(size - 1);
+            Term.setSelLength(1);
+        }
+        Data = applied;
     });
     resumeNext([&] { Data.remove(LineFeed); });
     resumeNext([&] { Data.replace(QString(CarriageReturn), QString(CarriageReturn) + LineFeed); });
@@ -110,9 +123,9 @@ void frmZephrin::txtTerm_Change()
             return;
         const QString reply = stripCRLF(buffer);
         if (reply.startsWith('E'))
-            msgBox("MK2R Protocol Error.", MsgBoxStyle::Information, "MK2R Protocol Error");
+            protocolErrorBox("MK2R Protocol Error.", "MK2R Protocol Error");
         else if (reply.startsWith('?'))
-            msgBox("OTRSP Protocol Error.", MsgBoxStyle::Information, "OTRSP Protocol Error");
+            protocolErrorBox("OTRSP Protocol Error.", "OTRSP Protocol Error");
         else
             return;
         buffer = "";
@@ -131,16 +144,29 @@ void frmZephrin::txtTerm_KeyPress(int KeyAscii)
     });
 }
 
+void frmZephrin::protocolErrorBox(const QString& prompt, const QString& title)
+{
+    // A box at the wrong speed makes errors of most pieces: what arrived while a protocol-error
+    // box was open is shown and applied, but raises no box of its own.
+    if (pieceHeldByErrorBox)
+        return;
+    msgBox(prompt, MsgBoxStyle::Information, title);
+    heldByErrorBox = MSComm1.inBufferCount();
+}
+
 void frmZephrin::MSComm1_OnComm()
 {
     trapped("mscomm1_oncomm", [&] {
         if (MSComm1.commEvent() != SerialPort::EventReceive)
             return;
         buffer = MSComm1.input();
+        pieceHeldByErrorBox = heldByErrorBox > 0;
+        heldByErrorBox = std::max(0, heldByErrorBox - int(buffer.size()));
         ShowData(*txtTerm, buffer);
         if (buffer == "E")
-            msgBox("MK2R protocol error.", MsgBoxStyle::Information, "MK2R Protocol Error");
+            protocolErrorBox("MK2R protocol error.", "MK2R Protocol Error");
         else if (buffer.contains('?'))
-            msgBox("OTRSP protocol error.", MsgBoxStyle::Information, "OTRSP Protocol Error");
+            protocolErrorBox("OTRSP protocol error.", "OTRSP Protocol Error");
+        pieceHeldByErrorBox = false;
     });
 }

@@ -66,6 +66,7 @@ void frmZephrin::focusClick(FocusAction action, const char* label)
     });
 }
 
+// The window after both radios' aux outputs were switched off, as the aux-off entries leave it.
 void frmZephrin::resetAux()
 {
     mnuAuxR1Off->setChecked(true);
@@ -74,6 +75,15 @@ void frmZephrin::resetAux()
     mnuAuxR2Off->setChecked(true);
     for (MenuEntry* entry : mnuAux2On)
         entry->setChecked(false);
+    showAuxText(1, "Aux R1 Off");
+    showAuxText(2, "Aux R2 Off");
+}
+
+void frmZephrin::showAuxText(int radio, const QString& text)
+{
+    TextBox* box = radio == 1 ? txtAux1 : txtAux2;
+    box->setText(text);
+    box->setVisible(true);
 }
 
 namespace {
@@ -100,7 +110,7 @@ void frmZephrin::selectProtocol(Protocol chosen)
 {
     const ProtocolChoice& choice = protocolChoice(chosen);
     trapped(choice.label, [&] {
-        saveSetting(settings, Setting::Protocol, choice.value);
+        store(Setting::Protocol, choice.value);
         protocol = choice.value;
         mnuOTRSP->setChecked(chosen == Protocol::Otrsp);
         mnuMK2R->setChecked(chosen == Protocol::Mk2r);
@@ -200,9 +210,7 @@ void frmZephrin::auxOnClick(int radio, int output)
             for (int n = 1; n <= 15; ++n)
                 auxOnEntry(radio, n)->setChecked(n == output);
         }
-        TextBox* box = radio == 1 ? txtAux1 : txtAux2;
-        box->setText(auxOnEntry(radio, output)->caption());
-        box->setVisible(true);
+        showAuxText(radio, auxOnEntry(radio, output)->caption());
     });
 }
 
@@ -219,9 +227,7 @@ void frmZephrin::auxOffClick(int radio)
                     auxOnEntry(radio, n)->setChecked(false);
             }
         }
-        TextBox* box = radio == 1 ? txtAux1 : txtAux2;
-        box->setText(QString("Aux R%1 Off").arg(radio));
-        box->setVisible(true);
+        showAuxText(radio, QString("Aux R%1 Off").arg(radio));
     });
 }
 
@@ -232,6 +238,5 @@ void frmZephrin::mnuInterlockingAux_Click()
         return;
     interlock = interlock == "0" ? "1" : "0";
     mnuInterlockingAux->setChecked(interlock == "1");
-    // The option is in force either way; a store that cannot be written is said at once.
-    trapped("InterlockingAux_click", [&] { saveSetting(settings, Setting::Interlock, interlock); });
+    store(Setting::Interlock, interlock);
 }

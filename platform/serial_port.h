@@ -30,8 +30,10 @@ public:
 
     // One byte per character (Latin-1), nothing added.
     virtual void output(const QString& text) = 0;
-    // Every character waiting, removed from the receive buffer.
+    // In the receive event: the characters of the burst that raised it.
     virtual QString input() = 0;
+    // Characters received and not yet handed to a receive event.
+    virtual int inBufferCount() const = 0;
 
     virtual int commEvent() const = 0;
     virtual void onComm(std::function<void()> handler) = 0;

@@ -5,7 +5,8 @@
 // The application name under which the settings live; also the window's title.
 constexpr const char* AppName = "Zephrin";
 
-// The per-user settings store: text values by application, section and key.
+// The per-user settings store: text values by application, section and key. A value that cannot
+// be saved raises RuntimeError 75 naming the file and the reason.
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
@@ -15,6 +16,8 @@ public:
                              const QString& value) = 0;
     // Where the operator finds the store to edit it by hand, for messages.
     virtual QString location() const = 0;
+    // Why the stored settings cannot be read, with what to do; empty when they can.
+    virtual QString readProblem() const = 0;
 };
 
 // One stored value of the application: its section and key.

@@ -123,9 +123,12 @@ struct ShownBox {
 
 struct FakeDialogs : Dialogs {
     std::vector<ShownBox> boxes;
+    std::function<void()> whileOpen; // what happens while the next box is open
     int msgBox(const QString& prompt, int style, const QString& title) override
     {
         boxes.push_back({prompt, style, title});
+        if (auto during = std::exchange(whileOpen, {}))
+            during();
         return MsgBoxAnswer::Ok;
     }
     QString inputBox(const QString& prompt, const QString& title, const QString&) override
@@ -195,6 +198,7 @@ struct FakeSettingsStore : SettingsStore {
         values[a + "/" + s + "/" + k] = v;
     }
     QString location() const override { return "/home/op/.config/Zephrin/Zephrin.conf"; }
+    QString readProblem() const override { return {}; }
     QString setting(const QString& key) const { return getSetting(AppName, "settings", key, {}); }
 };
 
@@ -233,6 +237,7 @@ struct FakeSerialPort : SerialPort {
         writes << text;
     }
     QString input() override { return std::exchange(waiting, {}); }
+    int inBufferCount() const override { return 0; }
     int commEvent() const override { return event; }
     void onComm(std::function<void()> h) override { handler = std::move(h); }
 

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
@@ -11,7 +12,7 @@
 
 PtyPair::PtyPair()
 {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
         throw std::runtime_error("cannot make a pty pair");
     slavePath_ = QString::fromLocal8Bit(ptsname(master_));
@@ -54,8 +55,15 @@ QByteArray PtyPair::read(int count, int timeoutMs)
 
 void PtyPair::write(const QByteArray& bytes)
 {
-    if (::write(master_, bytes.constData(), bytes.size()) != bytes.size())
-        throw std::runtime_error("cannot write to the pty master");
+    // A full line waits for the program to read, as a real box would.
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(master_, bytes.constData() + done, bytes.size() - done);
+        if (n < 0 && errno != EAGAIN)
+            throw std::runtime_error("cannot write to the pty master");
+        done += std::max<ssize_t>(n, 0);
+        if (done < bytes.size())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
 }
 
 bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)

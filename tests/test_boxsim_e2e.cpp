@@ -101,6 +101,62 @@ TEST_F(WindowAgainstBox, AnUnknownMk2rCommandTypedInThePaneRaisesTheErrorBox)
     EXPECT_EQ(pane()->text(), "");
 }
 
+// What the box sends while a message box is open waits, bounded, and comes in order once the
+// box is closed, with no further byte needed; only the first protocol error raises a box.
+class WindowWithBoxOpen : public ::testing::Test, protected RealWindow {
+protected:
+    PtyPair pty;
+    frmZephrin form{{toolkit, serial, fakes.socket, fakes.store, fakes.launcher}};
+    TerminalPane* pane = toolkit.mainWindow()->findChild<TerminalPane*>("txtTerm");
+
+    void SetUp() override
+    {
+        fakes.store.values["Zephrin/serial ports/COM3"] = pty.slavePath();
+        form.Form_Load();
+        form.mnuPortsCom3_Click();
+        ASSERT_TRUE(serial.portOpen());
+        form.protocol = "1";
+    }
+    bool lit(const char* lamp) { return toolkit.shape(lamp).fillStyle() == FillStyle::Solid; }
+};
+
+TEST_F(WindowWithBoxOpen, RepliesThatCameMeanwhileAreShownAndAppliedWithoutBoxesOfTheirOwn)
+{
+    dialog.whileOpen = [&] {
+        pty.write("TX2\r");
+        pty.write("RX1S\r?X\r");
+        pumpUntil([&] { return serial.inBufferCount() == 12; });
+    };
+    pty.write("?\r");
+    ASSERT_TRUE(pumpUntil([&] { return pane->text().endsWith("?X\r\n"); }, 5000));
+    EXPECT_EQ(pane->text(), "?\r\nTX2\r\nRX1S\r\n?X\r\n");
+    EXPECT_TRUE(lit("shpFocus2") && lit("shpRxS"));
+    EXPECT_EQ(dialog.prompts(), QStringList{"OTRSP protocol error."});
+
+    pty.write("?\r");
+    ASSERT_TRUE(pumpUntil([&] { return dialog.boxes.size() == 2; })) << "a later error speaks";
+}
+
+TEST_F(WindowWithBoxOpen, AFloodWhileTheBoxIsOpenIsHeldBoundedAndItsEndShownAtOnce)
+{
+    qsizetype mostHeld = 0;
+    dialog.whileOpen = [&] {
+        const QByteArray line = QByteArray(100, 'x') + "\r";
+        for (int i = 0; i < 10000; ++i) { // a megabyte
+            pty.write(line);
+            QCoreApplication::processEvents();
+            mostHeld = std::max<qsizetype>(mostHeld, serial.inBufferCount());
+        }
+        pty.write("TX2 end\r");
+        pumpUntil([&] { return false; }, 50);
+    };
+    pty.write("?\r");
+    ASSERT_TRUE(pumpUntil([&] { return pane->text().endsWith("TX2 end\r\n"); }, 20000));
+    EXPECT_LE(mostHeld, 64 * 1024 + 128);
+    EXPECT_LE(pane->text().size(), 16000 + 128);
+    EXPECT_TRUE(lit("shpFocus2"));
+}
+
 // Bursts of any bytes, with every protocol value, through the real pane: nothing escapes the
 // receive handler, the pane keeps to its trim rule and shows one screen character per character.
 TEST(RealPane, RandomBurstsKeepThePaneBoundedAndInStep)

@@ -154,7 +154,8 @@ TEST_F(CommandTest, ChoosingOtrspOnASerialPortSendsItsOpeningCommandsAndResetsTh
     EXPECT_EQ(checkedIn({"mnuOTRSP", "mnuMK2R", "mnuAuxR1Off", "mnuAuxR2Off", "mnuAux105On"}),
               (QStringList{"mnuOTRSP", "mnuAuxR1Off", "mnuAuxR2Off"}));
     EXPECT_EQ(lamps(), "LdLdd");
-    EXPECT_EQ(ui.textBox("txtAux1").content, "Aux105 On");
+    EXPECT_EQ(ui.textBox("txtAux1").content, "Aux R1 Off") << "as the opening commands left it";
+    EXPECT_EQ(ui.textBox("txtAux2").content, "Aux R2 Off");
     EXPECT_TRUE(boxes().empty());
 
     setLamps("LLLLL");

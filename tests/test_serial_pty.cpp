@@ -93,6 +93,11 @@ TEST_F(SerialPtyTest, AMissingOrWrongDeviceIsReportedByNameAndClosesThePreviousP
     EXPECT_TRUE(prompts()[0].contains("[serial ports]"));
     EXPECT_FALSE(serial.portOpen());
 
+    mapCom(7, "box");
+    ui.menuEntry("mnuPortsCom7").click();
+    EXPECT_TRUE(prompts().last().contains("not absolute: COM7 is mapped to \"box\""));
+    ui.dialog.boxes.pop_back();
+
     QTemporaryFile plainFile;
     ASSERT_TRUE(plainFile.open());
     mapCom(6, plainFile.fileName());
@@ -122,7 +127,8 @@ TEST_F(SerialPtyTest, AnUnpluggedBoxFailsTheNextCommandAndWorksAgainOnceBack)
     EXPECT_EQ(pty.read(4), QByteArray("RX1\r"));
 
     pty.closeMaster();
-    pumpUntil([] { return false; }, 100);
+    // The hang-up is noticed at once and the descriptor let go: nothing polls a dead line.
+    ASSERT_TRUE(pumpUntil([&] { return !serial.portOpen(); }, 1000));
     ui.button("RxFocus2").click();
     ASSERT_EQ(prompts().size(), 1);
     EXPECT_TRUE(prompts()[0].startsWith("VB6 runtime error (RxFocus2_click): 8018 - "));

@@ -45,6 +45,16 @@ TEST_F(TerminalTest, ShowDataTrimsThePaneOnlyPastItsLimit)
     EXPECT_EQ(show(full, "b").size(), 16001) << "exactly 16000 is not trimmed";
     const QString over = QString(4096, 'x') + QString(11905, 'y');
     EXPECT_EQ(show(over, "b"), QString(11905, 'y') + "b");
+    // After a huge piece, as many whole trims as it takes, at once.
+    EXPECT_EQ(show(QString(9 * 4096, 'x') + QString(13136, 'y'), "b"), QString(13136, 'y') + "b");
+}
+
+TEST_F(TerminalTest, ShowDataTakesTimeInProportionToAHugePiece)
+{
+    QString flood;
+    for (int i = 0; i < 300000; ++i)
+        flood += QString("x") + BS + "\n";
+    EXPECT_EQ(show("", flood + "end\r"), "end\r\n");
 }
 
 TEST_F(TerminalTest, OtrspRepliesLightTheLampsTheyReport)

@@ -4,11 +4,14 @@
 #include "app/frmZephrin.h"
 #include "fakes.h"
 #include "platform/qt/event_gate.h"
+#include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_toolkit.h"
 #include "platform/qt/widgets.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -172,8 +175,14 @@ TEST_F(WindowTest, KeysTypedInThePaneGoToTheBoxAndEditThePane)
     EXPECT_EQ(pane->text(), "a ") << "one backspace takes the whole line end";
     press(Qt::Key_Enter, "\r");
     press(Qt::Key_Left, "");
+    press(Qt::Key_Delete, "\x7f"); // X11's text for Delete is no character either
     EXPECT_EQ(serial.writes, (QStringList{"a", " ", "\r", "\b", "\r"}));
     EXPECT_EQ(pane->text(), "a \r\n");
+
+    pane->setText("RX1\r\nTX2\r\n");
+    pane->selectAll();
+    pane->copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "RX1\nTX2\n") << "plain line breaks";
 }
 
 } // namespace
@@ -202,6 +211,41 @@ TEST(EventGate, HoldsEventsWhileAHandlerRunsAndDeliversThemInOrderAfterIt)
     source.reset();
     QCoreApplication::processEvents();
     EXPECT_EQ(seen.size(), 2);
+}
+
+} // namespace
+
+namespace {
+
+// A folder where the settings file should be: nothing can be read or saved, and the program
+// says so once each way and goes on.
+TEST(SettingsFile, ThatCannotBeReadOrWrittenIsReportedOnceAndNothingElseFails)
+{
+    QtSettingsStore settings;
+    const QString file = settings.location();
+    ASSERT_TRUE(QDir().mkpath(file));
+    FakePlatform fakes;
+    frmZephrin form({fakes.ui, fakes.serial, fakes.socket, settings, fakes.launcher});
+    form.Form_Load();
+    form.mnuPortsCom1_Click();
+    form.mnuMK2R_Click();
+    form.mnuInterlockingAux_Click();
+    form.Exit_Click();
+    QDir(file).removeRecursively();
+
+    const auto& boxes = fakes.ui.dialog.boxes;
+    ASSERT_EQ(boxes.size(), 2u) << fakes.ui.dialog.prompts().join("\n").toStdString();
+    EXPECT_EQ(boxes[0].title, "Settings not read");
+    EXPECT_EQ(boxes[1].title, "Settings not saved");
+    for (const ShownBox& box : boxes) {
+        EXPECT_TRUE(box.prompt.contains(file + ": a folder stands where the file should be"));
+        EXPECT_EQ(box.style, MsgBoxStyle::Exclamation);
+    }
+    EXPECT_TRUE(boxes[1].prompt.contains("Changes last only for this session"));
+    EXPECT_TRUE(fakes.ui.menuEntry("mnuPortsCom1").isChecked);
+    EXPECT_TRUE(fakes.ui.menuEntry("mnuMK2R").isChecked);
+    EXPECT_EQ(form.interlock, "1");
+    EXPECT_TRUE(fakes.ui.app.ended);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <QStringList>
 #include <map>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,9 @@ namespace {
 constexpr int BurstIdleMs = 3;
 // A box that sends without pause and without line ends is still shown as it goes.
 constexpr int BurstMaxBytes = 128;
+// Received bursts that wait for the window (while a handler or its modal box runs) are kept up
+// to this many bytes; past it the oldest go. The pane shows far less than this anyway.
+constexpr qsizetype HeldBytesLimit = 64 * 1024;
 
 struct LineSettings {
     qint32 baud;
@@ -67,10 +71,10 @@ QtSerialPort::QtSerialPort(const SerialDeviceMap& devices, EventGate& gate)
 {
     burstEnd_.setSingleShot(true);
     burstEnd_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&burstEnd_, &QTimer::timeout, [this] { raiseReceive(); });
+    QObject::connect(&burstEnd_, &QTimer::timeout, [this] { endBurst(); });
     QObject::connect(&port_, &QSerialPort::readyRead, [this] { bytesArrived(); });
     QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::ResourceError)
+        if (e == QSerialPort::ResourceError || (e == QSerialPort::ReadError && hungUp()))
             deviceLost();
     });
 }
@@ -108,8 +112,7 @@ void QtSerialPort::setPortOpen(bool open)
     if (!open) {
         if (port_.isOpen())
             port_.close();
-        burstEnd_.stop();
-        received_.clear();
+        forgetReceived();
         return;
     }
     if (port_.isOpen())
@@ -132,6 +135,12 @@ void QtSerialPort::open()
                 "the port again")
             .arg(com, path);
 
+    if (!path.startsWith('/'))
+        throw RuntimeError(ErrorNumber::DeviceMissing,
+                           QString("Device path not absolute: %1 is mapped to \"%2\" under "
+                                   "[serial ports] in %3. Write the device's full path there, "
+                                   "such as %1=/dev/ttyUSB0, then choose the port again")
+                               .arg(com, path, devices_.location()));
     struct stat info {};
     if (::stat(path.toLocal8Bit().constData(), &info) != 0) {
         if (errno == EACCES)
@@ -166,7 +175,7 @@ void QtSerialPort::open()
     }
     openDevice_ = path;
     lost_ = false;
-    received_.clear();
+    forgetReceived();
     port_.setFlowControl(QSerialPort::NoFlowControl);
     try {
         applyLineSettings();
@@ -247,38 +256,72 @@ void QtSerialPort::output(const QString& text)
 
 QString QtSerialPort::input()
 {
-    received_ += port_.isOpen() ? port_.readAll() : QByteArray();
-    QString text = QString::fromLatin1(received_);
-    received_.clear();
-    return text;
+    return QString::fromLatin1(std::exchange(delivered_, {}));
+}
+
+int QtSerialPort::inBufferCount() const
+{
+    return int(heldBytes_ + partial_.size() + delivered_.size());
 }
 
 void QtSerialPort::bytesArrived()
 {
     const QByteArray chunk = port_.readAll();
-    if (chunk.isEmpty())
-        return;
-    received_ += chunk;
-    if (chunk.contains('\r') || received_.size() >= BurstMaxBytes)
-        raiseReceive();
-    else
+    for (const char byte : chunk) {
+        partial_ += byte;
+        if (byte == '\r' || partial_.size() >= BurstMaxBytes)
+            endBurst();
+    }
+    if (!partial_.isEmpty())
         burstEnd_.start(BurstIdleMs);
+}
+
+void QtSerialPort::endBurst()
+{
+    burstEnd_.stop();
+    if (partial_.isEmpty())
+        return;
+    heldBytes_ += partial_.size();
+    held_.push_back(std::exchange(partial_, {}));
+    while (heldBytes_ > HeldBytesLimit) {
+        heldBytes_ -= held_.front().size();
+        held_.pop_front();
+    }
+    raiseReceive();
 }
 
 void QtSerialPort::raiseReceive()
 {
-    burstEnd_.stop();
-    // While a handler runs, one waiting event will read everything that has come by then.
-    if (rThreshold_ <= 0 || !handler_ || receivePending_)
+    // One event waits at a time; each takes one burst and raises the next.
+    if (rThreshold_ <= 0 || !handler_ || receivePending_ || held_.empty())
         return;
     receivePending_ = true;
     gate_.post(&port_, [this] {
         receivePending_ = false;
-        if (received_.isEmpty() && (!port_.isOpen() || port_.bytesAvailable() == 0))
+        if (held_.empty())
             return;
+        delivered_ = held_.front();
+        heldBytes_ -= delivered_.size();
+        held_.pop_front();
         commEvent_ = EventReceive;
         handler_();
+        delivered_.clear();
+        raiseReceive();
     });
+}
+
+void QtSerialPort::forgetReceived()
+{
+    burstEnd_.stop();
+    partial_.clear();
+    held_.clear();
+    heldBytes_ = 0;
+}
+
+bool QtSerialPort::hungUp() const
+{
+    pollfd device{int(port_.handle()), POLLIN, 0};
+    return ::poll(&device, 1, 0) > 0 && (device.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
 void QtSerialPort::deviceLost()
@@ -286,7 +329,9 @@ void QtSerialPort::deviceLost()
     if (lost_)
         return;
     lost_ = true;
-    // Closed after the current signal has been handled, never inside QSerialPort's own call.
+    forgetReceived();
+    // Closed after the current signal has been handled, never inside QSerialPort's own call;
+    // the descriptor goes with it, so a hung-up line stops waking the program.
     QTimer::singleShot(0, &burstEnd_, [this] {
         if (port_.isOpen())
             port_.close();

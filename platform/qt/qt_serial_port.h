@@ -5,13 +5,15 @@
 #include <QByteArray>
 #include <QSerialPort>
 #include <QTimer>
+#include <deque>
 
 class EventGate;
 class SerialDeviceMap;
 
-// The serial link on Qt SerialPort. Received bytes are handed on in bursts: the receive event
-// is raised at a carriage return, or once the line has been idle for about three character
-// times, so that a reply such as "RX1" + CR arrives as one piece.
+// The serial link on Qt SerialPort. Received bytes are handed on in bursts: a burst ends at a
+// carriage return, after 128 bytes, or once the line has been idle for about three character
+// times, so that a reply such as "RX1" + CR arrives as one piece. Each burst raises its own
+// receive event, in order; the bursts that wait meanwhile are bounded.
 class QtSerialPort : public SerialPort {
 public:
     QtSerialPort(const SerialDeviceMap& devices, EventGate& gate);
@@ -28,6 +30,7 @@ public:
     void setRThreshold(int count) override { rThreshold_ = count; }
     void output(const QString& text) override;
     QString input() override;
+    int inBufferCount() const override;
     int commEvent() const override { return commEvent_; }
     void onComm(std::function<void()> handler) override { handler_ = std::move(handler); }
 
@@ -38,7 +41,10 @@ private:
     void open();
     void applyLineSettings();
     void bytesArrived();
+    void endBurst();
     void raiseReceive();
+    void forgetReceived();
+    bool hungUp() const;
     void deviceLost();
     QString portName() const;
 
@@ -46,7 +52,10 @@ private:
     EventGate& gate_;
     QSerialPort port_;
     QTimer burstEnd_;
-    QByteArray received_;
+    QByteArray partial_;          // the burst still arriving
+    std::deque<QByteArray> held_; // whole bursts not yet delivered, oldest first
+    qsizetype heldBytes_ = 0;
+    QByteArray delivered_; // the burst of the receive event that runs
     std::function<void()> handler_;
     QString settings_ = "9600,N,8,1";
     QString openDevice_;

@@ -3,7 +3,9 @@
 #include "platform/runtime_error.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+#include <sys/stat.h>
 
 namespace {
 // On Linux the native format is an INI file named <application>.conf.
@@ -12,6 +14,24 @@ constexpr const char* Organisation = AppName;
 QString settingsKey(const QString& section, const QString& key)
 {
     return section + '/' + key;
+}
+
+// Why the file cannot be read or written, in the operator's words.
+QString reasonFor(const QString& fileName)
+{
+    const QFileInfo file(fileName);
+    const QFileInfo folder(file.absolutePath());
+    if (file.isDir())
+        return "a folder stands where the file should be";
+    if (file.exists() && !file.isReadable())
+        return "permission denied (the file is not readable)";
+    if (file.exists() && !file.isWritable())
+        return "permission denied (the file is not writable)";
+    if (folder.exists() && !folder.isWritable())
+        return "permission denied (its folder is not writable)";
+    if (!folder.exists())
+        return "its folder cannot be made";
+    return "the file cannot be written";
 }
 } // namespace
 
@@ -27,12 +47,16 @@ void QtSettingsStore::saveSetting(const QString& application, const QString& sec
 {
     QSettings store(QSettings::NativeFormat, QSettings::UserScope, Organisation, application);
     store.setValue(settingsKey(section, key), value);
+    // The file holds the network key: readable by its owner only, from its first byte on.
+    const mode_t previousMask = ::umask(077);
     store.sync();
+    ::umask(previousMask);
     if (store.status() != QSettings::NoError)
         throw RuntimeError(ErrorNumber::PathFileAccess,
-                           QString("Path/File access error: cannot write the settings file "
-                                   "%1. Check that its folder exists and is writable")
-                               .arg(store.fileName()));
+                           QString("Path/File access error: cannot save the settings to %1: %2. "
+                                   "Changes last only for this session; make the file writable "
+                                   "(or move aside what stands in its place) to keep them")
+                               .arg(store.fileName(), reasonFor(store.fileName())));
     QFile::setPermissions(store.fileName(), QFile::ReadOwner | QFile::WriteOwner);
 }
 
@@ -40,4 +64,17 @@ QString QtSettingsStore::location() const
 {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, Organisation, Organisation)
         .fileName();
+}
+
+QString QtSettingsStore::readProblem() const
+{
+    const QSettings store(QSettings::NativeFormat, QSettings::UserScope, Organisation,
+                          Organisation);
+    const QFileInfo file(store.fileName());
+    if (store.status() == QSettings::NoError && (!file.exists() || file.isFile()))
+        return {};
+    return QString("Cannot read the settings in %1: %2. Zephrin starts without them (serial "
+                   "port mappings included); make the file readable, or move aside what stands "
+                   "in its place")
+        .arg(store.fileName(), reasonFor(store.fileName()));
 }

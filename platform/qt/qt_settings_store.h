@@ -12,4 +12,5 @@ public:
     void saveSetting(const QString& application, const QString& section, const QString& key,
                      const QString& value) override;
     QString location() const override;
+    QString readProblem() const override;
 };

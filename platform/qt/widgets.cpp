@@ -3,6 +3,7 @@
 #include "platform/controls.h"
 
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -66,6 +67,18 @@ TerminalPane::TerminalPane(QWidget* parent) : QPlainTextEdit(parent)
     setAttribute(Qt::WA_InputMethodEnabled, false);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setWordWrapMode(QTextOption::WrapAnywhere);
+    // The pane is rewritten for hours on end: an undo history would only grow.
+    setUndoRedoEnabled(false);
+}
+
+QMimeData* TerminalPane::createMimeDataFromSelection() const
+{
+    // The text as received, with plain line breaks instead of the pane's stand-ins.
+    QString copied = text_.mid(selStart(), selLength());
+    copied.replace("\r\n", "\n").replace('\r', '\n');
+    auto* data = new QMimeData;
+    data->setText(copied);
+    return data;
 }
 
 QString TerminalPane::screenForm(const QString& text)
@@ -197,7 +210,8 @@ void TerminalPane::keyPressEvent(QKeyEvent* event)
         keyAscii = 13;
     else if (event->key() == Qt::Key_Backspace)
         keyAscii = 8;
-    else if (event->text().size() == 1 && event->text().at(0).unicode() <= 255)
+    else if (event->text().size() == 1 && event->text().at(0).unicode() <= 255 &&
+             event->key() != Qt::Key_Delete && event->text().at(0).unicode() != 127)
         keyAscii = event->text().at(0).unicode();
     if (keyAscii < 0) {
         // Keys that make no character only move the caret or scroll.

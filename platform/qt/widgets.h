@@ -58,6 +58,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    QMimeData* createMimeDataFromSelection() const override;
     void insertFromMimeData(const QMimeData*) override {}
     bool canInsertFromMimeData(const QMimeData*) const override { return false; }
 
