@@ -43,6 +43,12 @@ SerialBox::SerialBox(const QString& devicePath) : devicePath_(devicePath)
     tryOpen();
 }
 
+SerialBox::~SerialBox()
+{
+    // The port closes last, after the timers its signals would reach.
+    QObject::disconnect(&port_, nullptr, nullptr, nullptr);
+}
+
 void SerialBox::tryOpen()
 {
     if (port_.isOpen())

@@ -45,6 +45,7 @@ private:
 class SerialBox : public BoxLink {
 public:
     explicit SerialBox(const QString& devicePath);
+    ~SerialBox() override;
     bool write(const QByteArray& bytes) override;
 
 private:
