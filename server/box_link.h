@@ -1,0 +1,76 @@
+#pragma once
+
+// The switch box as the server reaches it: a real box on a serial device, or the box model of
+// zephrin-boxsim inside the server. Both take bytes and hand back what the box answers, one
+// burst at a time.
+
+#include "tools/boxsim/box_model.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <QTimer>
+#include <functional>
+
+class BoxLink {
+public:
+    virtual ~BoxLink() = default;
+    // Hands the bytes to the box; false when the box is not there and nothing was sent.
+    virtual bool write(const QByteArray& bytes) = 0;
+    // Called with each burst that the box sends.
+    std::function<void(const QByteArray&)> onAnswer;
+    // Called when the box comes back after it was gone: it starts on an empty line.
+    std::function<void()> onBack;
+};
+
+// The box model answering at once, as a box on a perfect line would.
+class SimulatedBox : public BoxLink {
+public:
+    explicit SimulatedBox(BoxModel::CommandSet commandSet) : model_(commandSet) {}
+    bool write(const QByteArray& bytes) override;
+
+private:
+    // Longer than any command; a box keeps no more of a line than this.
+    static constexpr qsizetype MaxLineBytes = 256;
+
+    BoxModel model_;
+    QByteArray line_;
+    QObject context_; // answers are handed on from the event loop, as a real box's are
+};
+
+// A box on a serial device at 9600 8N1 without flow control. When the device goes away (the
+// adapter unplugged, the pty's other side closed) it is closed and opened again every second
+// until it is back.
+class SerialBox : public BoxLink {
+public:
+    explicit SerialBox(const QString& devicePath);
+    ~SerialBox() override;
+    bool write(const QByteArray& bytes) override;
+
+private:
+    static constexpr int RetryMs = 1000;
+    // A hang-up (the pty's other side closed, a modem line dropped) reads as an endless end of
+    // file that QSerialPort reports as no error; it is looked for this often.
+    static constexpr int HangUpCheckMs = 50;
+    // A burst ends at a carriage return or after about three character times of quiet at
+    // 9600 baud; a box that sends without pause is still passed on in pieces of this size.
+    static constexpr int BurstIdleMs = 3;
+    static constexpr qsizetype BurstMaxBytes = 128;
+
+    void tryOpen();
+    void lost(const QString& reason);
+    void checkHangUp();
+    void bytesArrived();
+    void endBurst();
+
+    QString devicePath_;
+    QSerialPort port_;
+    QTimer retry_;
+    QTimer hangUpWatch_;
+    QTimer burstEnd_;
+    QByteArray burst_;
+    bool wasOpen_ = false;
+    bool gone_ = false; // hung up; closed on the next turn of the event loop
+    QString lastOpenFailure_;
+};

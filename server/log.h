@@ -1,0 +1,18 @@
+#pragma once
+
+// The server's log: one line per event on standard output (none with --quiet), warnings and
+// fatal errors on standard error whatever --quiet says.
+
+#include <QByteArray>
+#include <QString>
+
+namespace serverlog {
+
+void setQuiet(bool quiet);
+void event(const QString& line);
+void warning(const QString& line);
+
+// Printable form of bytes for a log line: "RX1\r" shows as RX1\r, other control bytes as \xNN.
+QString shown(const QByteArray& bytes);
+
+} // namespace serverlog

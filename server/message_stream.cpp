@@ -1,0 +1,85 @@
+#include "message_stream.h"
+
+#include "cipher/encrypted_text.h"
+
+namespace {
+
+const QByteArray Prefix(EncryptedTextPrefix);
+// Base64 of the 16-byte header ("Salted__" and the salt) of even an empty text.
+constexpr qsizetype ShortestMessageLength = 24;
+
+bool isSkipped(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool isBase64Character(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/';
+}
+
+} // namespace
+
+bool MessageStream::append(const QByteArray& bytes)
+{
+    for (const char c : bytes)
+        if (!isSkipped(c))
+            unfinished_ += c;
+    cut();
+    return unfinished_.size() <= MaxUnfinishedBytes;
+}
+
+void MessageStream::cut()
+{
+    const qsizetype first = unfinished_.indexOf(Prefix);
+    if (first < 0)
+        return; // held: it may end in the first characters of a prefix
+    if (first > 0) {
+        dropped_ += first;
+        unfinished_.remove(0, first);
+    }
+    qsizetype next;
+    while ((next = unfinished_.indexOf(Prefix, Prefix.size())) > 0) {
+        complete_.append(unfinished_.left(next));
+        unfinished_.remove(0, next);
+    }
+    if (unfinished_.endsWith('=') && unfinished_.size() % 4 == 0) {
+        complete_.append(unfinished_);
+        unfinished_.clear();
+    }
+}
+
+QList<QByteArray> MessageStream::takeComplete()
+{
+    return std::exchange(complete_, {});
+}
+
+bool MessageStream::tailMayBeComplete() const
+{
+    return unfinished_.startsWith(Prefix) && unfinished_.size() >= ShortestMessageLength &&
+           unfinished_.size() % 4 == 0;
+}
+
+QByteArray MessageStream::takeTail()
+{
+    return tailMayBeComplete() ? std::exchange(unfinished_, {}) : QByteArray();
+}
+
+qsizetype MessageStream::takeDroppedCount()
+{
+    return std::exchange(dropped_, 0);
+}
+
+bool isWellFormedMessage(const QByteArray& piece)
+{
+    if (!piece.startsWith(Prefix) || piece.size() < ShortestMessageLength || piece.size() % 4 != 0)
+        return false;
+    qsizetype end = piece.size();
+    for (int pad = 0; pad < 2 && piece[end - 1] == '='; ++pad)
+        --end;
+    for (qsizetype i = 0; i < end; ++i)
+        if (!isBase64Character(piece[i]))
+            return false;
+    return true;
+}
