@@ -2,6 +2,7 @@
 
 #include "platform/serial_devices.h"
 #include "platform/serial_port.h"
+#include "platform/socket.h"
 #include "text_numbers.h"
 
 frmZephrin::frmZephrin(const Platform& platform)
@@ -12,7 +13,8 @@ frmZephrin::frmZephrin(const Platform& platform)
       mnuAuxR1Off(&ui.menuEntry("mnuAuxR1Off")), mnuAuxR2Off(&ui.menuEntry("mnuAuxR2Off")),
       mnuInterlockingAux(&ui.menuEntry("mnuInterlockingAux")), shpFocus1(&ui.shape("shpFocus1")),
       shpFocus2(&ui.shape("shpFocus2")), shpRx1(&ui.shape("shpRx1")), shpRx2(&ui.shape("shpRx2")),
-      shpRxS(&ui.shape("shpRxS")), lblStatus(&ui.label("lblStatus")),
+      shpRxS(&ui.shape("shpRxS")), shpNetStat(&ui.shape("shpNetStat")),
+      mnuNetAutoconnect(&ui.menuEntry("mnuNetAutoconnect")), lblStatus(&ui.label("lblStatus")),
       txtAux1(&ui.textBox("txtAux1")), txtAux2(&ui.textBox("txtAux2")),
       txtTerm(&ui.richTextBox("txtTerm"))
 {
@@ -45,11 +47,17 @@ void frmZephrin::wireEvents()
         wire(*mnuPortsCom[n], comHandlers[n]);
 
     const std::pair<const char*, Handler> buttons[] = {
-        {"TxFocus1", &frmZephrin::TxFocus1_Click}, {"TxFocus2", &frmZephrin::TxFocus2_Click},
-        {"RxFocus1", &frmZephrin::RxFocus1_Click}, {"RxFocus2", &frmZephrin::RxFocus2_Click},
-        {"RxFocusS", &frmZephrin::RxFocusS_Click}, {"Exit", &frmZephrin::Exit_Click},
-        {"TXQuery", &frmZephrin::TXQuery_Click},   {"RXQuery", &frmZephrin::RXQuery_Click},
+        {"TxFocus1", &frmZephrin::TxFocus1_Click},
+        {"TxFocus2", &frmZephrin::TxFocus2_Click},
+        {"RxFocus1", &frmZephrin::RxFocus1_Click},
+        {"RxFocus2", &frmZephrin::RxFocus2_Click},
+        {"RxFocusS", &frmZephrin::RxFocusS_Click},
+        {"Exit", &frmZephrin::Exit_Click},
+        {"TXQuery", &frmZephrin::TXQuery_Click},
+        {"RXQuery", &frmZephrin::RXQuery_Click},
         {"FWQuery", &frmZephrin::FWQuery_Click},
+        {"cmdConnect", &frmZephrin::cmdConnect_Click},
+        {"cmdDisconnect", &frmZephrin::cmdDisconnect_Click},
     };
     for (const auto& [name, handler] : buttons)
         wire(ui.button(name), handler);
@@ -87,6 +95,17 @@ void frmZephrin::wireEvents()
 
     wire(*mnuOTRSP, &frmZephrin::mnuOTRSP_Click);
     wire(*mnuMK2R, &frmZephrin::mnuMK2R_Click);
+    wire(*mnuTCPPort1, &frmZephrin::mnuTCPPort1_Click);
+    wire(*mnuTCPPort2, &frmZephrin::mnuTCPPort2_Click);
+    wire(*mnuNetAutoconnect, &frmZephrin::mnuNetAutoconnect_Click);
+    wire(ui.menuEntry("mnuChangeKey"), &frmZephrin::mnuChangeKey_Click);
+    wskClient.onEvents({
+        .connected = [this] { wskClient_Connect(); },
+        .closedByPeer = [this] { wskClient_Close(); },
+        .error = [this](int number,
+                        const QString& description) { wskClient_Error(number, description); },
+        .dataArrival = [this](int bytesTotal) { wskClient_DataArrival(bytesTotal); },
+    });
 
     ui.window().onUnload([this] {
         int cancel = 0;
@@ -125,7 +144,12 @@ std::optional<Protocol> frmZephrin::chosenProtocol() const
 
 void frmZephrin::SendCommand(const QString& command)
 {
-    // The network link is added with the network client; no link sends nothing.
-    if (chosenLink() == Link::Serial)
-        writeSerial(command + CarriageReturn);
+    switch (chosenLink()) {
+    case Link::Serial: writeSerial(command + CarriageReturn); break;
+    case Link::Network:
+        SendToServer(command + CarriageReturn);
+        lblStatus->setCaption("Sent data");
+        break;
+    case Link::None: break;
+    }
 }

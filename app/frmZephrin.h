@@ -102,6 +102,19 @@ public:
     void mnuPortsCom15_Click() { selectComPort(15); }
     void mnuPortsCom16_Click() { selectComPort(16); }
 
+    // Network link
+    void mnuTCPPort1_Click() { selectTcpPort(9876, "TCPPort1_click"); }
+    void mnuTCPPort2_Click() { selectTcpPort(9875, "TCPPort2_click"); }
+    void cmdConnect_Click();
+    void cmdDisconnect_Click();
+    void mnuNetAutoconnect_Click();
+    void mnuChangeKey_Click();
+    void wskClient_Connect();
+    void wskClient_Close();
+    void wskClient_Error(int number, const QString& description);
+    void wskClient_DataArrival(int bytesTotal);
+    void SendToServer(const QString& text);
+
     // Serial receive and the terminal pane
     void MSComm1_OnComm();
     void txtTerm_Change();
@@ -110,6 +123,9 @@ public:
     // feeds dropped, a line feed after every carriage return).
     void ShowData(RichTextBox& Term, QString& Data);
     static QString stripCRLF(const QString& strToStrip);
+    // Backspaces applied to the text: each takes the character before it; true in
+    // takesCharacterBefore when one came first and so takes a character before the text.
+    static QString applyBackspaces(const QString& text, bool& takesCharacterBefore);
 
 private:
     using Handler = void (frmZephrin::*)();
@@ -139,7 +155,9 @@ private:
     void applyLamps(const LampEffect& effect);
     void writeSerial(const QString& text);
     void resetAux();
+    void darkenFocusLamps();
     void showAuxText(int radio, const QString& text);
+    void markAux(int radio, int output);
 
     void focusClick(FocusAction action, const char* label);
     void queryClick(const Query& query);
@@ -152,8 +170,15 @@ private:
     // Saves a setting; a store that cannot be written is said once a session, and the operation
     // that saves goes on.
     void store(SettingKey key, const QString& value);
+    QString storedOption(SettingKey key) const;
     template <typename Step> void resumeNext(Step&& step);
     void selectComPort(int number);
+    void selectTcpPort(int number, const char* label);
+    void connectToServer(const QString& host, int port);
+    void closeConnection();
+    // The token table of the server's reports: what a report does to the window.
+    void applyReport(const QString& token);
+    void applyAuxReport(int radio, int output);
     void checkPortEntry(MenuEntry* chosen);
     void closeLinksAndStorePosition();
 
@@ -161,6 +186,8 @@ private:
     int heldByErrorBox = 0;
     bool pieceHeldByErrorBox = false;
     bool saveFailureShown = false;
+    // The end of an arrival that cannot yet be a whole message, put in front of the next one.
+    QString heldMessagePiece;
 
     Toolkit& ui;
     SerialPort& MSComm1;
@@ -183,8 +210,13 @@ private:
     Shape* shpRx1;
     Shape* shpRx2;
     Shape* shpRxS;
+    Shape* shpNetStat;
+    MenuEntry* mnuNetAutoconnect;
     Label* lblStatus;
     TextBox* txtAux1;
     TextBox* txtAux2;
     RichTextBox* txtTerm;
 };
+
+// The network key when the operator has set none; the server's default is the same.
+constexpr const char* ResetKey = "Zephrin";

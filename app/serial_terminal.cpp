@@ -6,6 +6,7 @@
 #include "platform/settings_store.h"
 #include "text_numbers.h"
 
+// The Port menu's tick on the chosen entry only.
 void frmZephrin::checkPortEntry(MenuEntry* chosen)
 {
     for (MenuEntry* entry : mnuPortsCom)
@@ -61,30 +62,34 @@ void frmZephrin::ShowData(RichTextBox& Term, QString& Data)
     });
     resumeNext([&] { Term.setSelStart(size); });
     resumeNext([&] {
-        // A backspace takes the character before it; one at the start takes the pane's last
-        // character instead (the size is not taken again, so several of them still take only
-        // that one).
-        QString applied;
-        applied.reserve(Data.size());
+        // A backspace at the start takes the pane's last character instead (the size is not
+        // taken again, so several of them still take only that one).
         bool takesPaneCharacter = false;
-        for (const QChar c : std::as_const(Data)) {
-            if (c != Backspace)
-                applied += c;
-            else if (!applied.isEmpty())
-                applied.chop(1);
-            else
-                takesPaneCharacter = true;
-        }
+        Data = applyBackspaces(Data, takesPaneCharacter);
         if (takesPaneCharacter) {
             Term.setSelStart(size - 1);
             Term.setSelLength(1);
         }
-        Data = applied;
     });
     resumeNext([&] { Data.remove(LineFeed); });
     resumeNext([&] { Data.replace(QString(CarriageReturn), QString(CarriageReturn) + LineFeed); });
     resumeNext([&] { Term.setSelText(Data); });
     resumeNext([&] { Term.setSelStart(int(Term.text().size())); });
+}
+
+QString frmZephrin::applyBackspaces(const QString& text, bool& takesCharacterBefore)
+{
+    QString applied;
+    applied.reserve(text.size());
+    for (const QChar c : text) {
+        if (c != Backspace)
+            applied += c;
+        else if (!applied.isEmpty())
+            applied.chop(1);
+        else
+            takesCharacterBefore = true;
+    }
+    return applied;
 }
 
 QString frmZephrin::stripCRLF(const QString& strToStrip)
@@ -139,6 +144,8 @@ void frmZephrin::txtTerm_KeyPress(int KeyAscii)
         // Each key goes to the box at once, by itself: Enter as its carriage return.
         if (chosenLink() == Link::Serial)
             writeSerial(QString(QChar(KeyAscii)));
+        else if (chosenLink() == Link::Network)
+            SendToServer(QString(QChar(KeyAscii)));
         if (chosenProtocol() == Protocol::Otrsp)
             setLampsFromReply(stripCRLF(buffer));
     });

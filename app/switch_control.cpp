@@ -4,6 +4,7 @@
 #include "frmZephrin.h"
 #include "handler_trap.h"
 #include "platform/settings_store.h"
+#include "platform/socket.h"
 #include "text_numbers.h"
 
 #include <QStringList>
@@ -66,17 +67,27 @@ void frmZephrin::focusClick(FocusAction action, const char* label)
     });
 }
 
+void frmZephrin::darkenFocusLamps()
+{
+    for (Shape* lamp : {shpFocus1, shpFocus2, shpRx1, shpRx2, shpRxS})
+        lamp->setFillStyle(FillStyle::Transparent);
+}
+
 // The window after both radios' aux outputs were switched off, as the aux-off entries leave it.
 void frmZephrin::resetAux()
 {
-    mnuAuxR1Off->setChecked(true);
-    for (MenuEntry* entry : mnuAux1On)
-        entry->setChecked(false);
-    mnuAuxR2Off->setChecked(true);
-    for (MenuEntry* entry : mnuAux2On)
-        entry->setChecked(false);
+    markAux(1, 0);
+    markAux(2, 0);
     showAuxText(1, "Aux R1 Off");
     showAuxText(2, "Aux R2 Off");
+}
+
+// The radio's aux menu with its one mark: on the off entry for output 0, else on that output's.
+void frmZephrin::markAux(int radio, int output)
+{
+    (radio == 1 ? mnuAuxR1Off : mnuAuxR2Off)->setChecked(output == 0);
+    for (int n = 1; n <= 15; ++n)
+        auxOnEntry(radio, n)->setChecked(n == output);
 }
 
 void frmZephrin::showAuxText(int radio, const QString& text)
@@ -115,13 +126,23 @@ void frmZephrin::selectProtocol(Protocol chosen)
         mnuOTRSP->setChecked(chosen == Protocol::Otrsp);
         mnuMK2R->setChecked(chosen == Protocol::Mk2r);
         if (choice.focusUnknown)
-            for (Shape* lamp : {shpFocus1, shpFocus2, shpRx1, shpRx2, shpRxS})
-                lamp->setFillStyle(FillStyle::Transparent);
-        if (chosenLink() == Link::Serial) {
+            darkenFocusLamps();
+        switch (chosenLink()) {
+        case Link::Serial:
             for (const QString& command : choice.openingCommands)
                 writeSerial(command + CarriageReturn);
-            resetAux();
+            break;
+        case Link::Network:
+            // Sent only while the connection is up; the aux menus are reset either way.
+            if (wskClient.state() == Socket::Connected) {
+                for (const QString& command : choice.openingCommands)
+                    SendToServer(command + CarriageReturn);
+                lblStatus->setCaption("Sent data");
+            }
+            break;
+        case Link::None: return;
         }
+        resetAux();
     });
 }
 
@@ -206,9 +227,7 @@ void frmZephrin::auxOnClick(int radio, int output)
             return;
         if (const auto chosen = chosenProtocol()) {
             SendCommand(auxCommand(*chosen, radio, output));
-            (radio == 1 ? mnuAuxR1Off : mnuAuxR2Off)->setChecked(false);
-            for (int n = 1; n <= 15; ++n)
-                auxOnEntry(radio, n)->setChecked(n == output);
+            markAux(radio, output);
         }
         showAuxText(radio, auxOnEntry(radio, output)->caption());
     });
@@ -222,9 +241,7 @@ void frmZephrin::auxOffClick(int radio)
         if (chosenLink() != Link::None) {
             if (const auto chosen = chosenProtocol()) {
                 SendCommand(auxCommand(*chosen, radio, 0));
-                (radio == 1 ? mnuAuxR1Off : mnuAuxR2Off)->setChecked(true);
-                for (int n = 1; n <= 15; ++n)
-                    auxOnEntry(radio, n)->setChecked(false);
+                markAux(radio, 0);
             }
         }
         showAuxText(radio, QString("Aux R%1 Off").arg(radio));

@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 // The window's controls as the program's logic sees them. Each kind offers only what the
 // handlers use; the Qt implementations live in platform/qt, fakes in tests.
@@ -115,9 +116,9 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
     virtual int msgBox(const QString& prompt, int style, const QString& title) = 0;
-    // Empty text when the operator cancels.
-    virtual QString inputBox(const QString& prompt, const QString& title,
-                             const QString& defaultText) = 0;
+    // Nothing when the operator cancels; an empty answer is an answer.
+    virtual std::optional<QString> inputBox(const QString& prompt, const QString& title,
+                                            const QString& defaultText) = 0;
 };
 
 class Application {

@@ -131,10 +131,18 @@ struct FakeDialogs : Dialogs {
             during();
         return MsgBoxAnswer::Ok;
     }
-    QString inputBox(const QString& prompt, const QString& title, const QString&) override
+    std::vector<std::optional<QString>> answers; // to the next input boxes, in order
+    QStringList proposed;                        // what each input box offered
+    std::optional<QString> inputBox(const QString& prompt, const QString& title,
+                                    const QString& proposal) override
     {
         boxes.push_back({prompt, -1, title});
-        return {};
+        proposed << proposal;
+        if (answers.empty())
+            return std::nullopt;
+        auto answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
     }
     QStringList prompts() const
     {

@@ -280,15 +280,23 @@ TEST_F(CommandTest, InterlockRefusesAnOutputWhosePartnerIsOnBeforeAnyOtherCheck)
     EXPECT_EQ(serial.writes.last(), cr("AUX206")) << "partners may be on together";
 }
 
-TEST_F(CommandTest, InterlockToggleLeavesOtherStoredTextAlone)
+TEST_F(CommandTest, AStoredOptionIsOnOnlyWhenItIsTheNumberOne)
 {
-    store.values["Zephrin/settings/interlock"] = "yes";
-    form.Form_Load();
-    const int saves = store.saves;
-    menu("mnuInterlockingAux").click();
-    EXPECT_EQ(form.interlock, "yes");
-    EXPECT_FALSE(menu("mnuInterlockingAux").isChecked);
-    EXPECT_EQ(store.saves, saves);
+    const std::pair<const char*, const char*> stored[] = {
+        {"1.0", "1"}, {" 1", "1"}, {"abc", "0"}, {"2", "0"}, {"", "0"}};
+    for (const auto& [text, option] : stored) {
+        store.values["Zephrin/settings/interlock"] = text;
+        store.values["Zephrin/settings/autoconnect"] = text;
+        form.Form_Load();
+        EXPECT_EQ(form.interlock, option) << text;
+        EXPECT_EQ(form.autoconnect, option) << text;
+        EXPECT_EQ(menu("mnuInterlockingAux").isChecked, option == QString("1"));
+        EXPECT_EQ(menu("mnuNetAutoconnect").isChecked, option == QString("1"));
+    }
+    menu("mnuNetAutoconnect").click(); // a damaged value no longer locks the option
+    EXPECT_EQ(form.autoconnect, "1");
+    EXPECT_EQ(store.setting("autoconnect"), "1");
+    EXPECT_TRUE(menu("mnuNetAutoconnect").isChecked);
 }
 
 } // namespace

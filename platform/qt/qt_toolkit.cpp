@@ -198,14 +198,14 @@ public:
         return MsgBoxAnswer::Ok;
     }
 
-    QString inputBox(const QString& prompt, const QString& title,
-                     const QString& defaultText) override
+    std::optional<QString> inputBox(const QString& prompt, const QString& title,
+                                    const QString& defaultText) override
     {
         bool accepted = false;
         const QString text =
             QInputDialog::getText(parent_, title.isEmpty() ? app_.title() : title, prompt,
                                   QLineEdit::Normal, defaultText, &accepted);
-        return accepted ? text : QString();
+        return accepted ? std::optional(text) : std::nullopt;
     }
 
 private:

@@ -1,0 +1,207 @@
+// The link to Zephrin Server: choosing a TCP port, connecting and disconnecting, the encrypted
+// send path, the key, and the server's reports.
+
+#include "cipher/encrypted_text.h"
+#include "frmZephrin.h"
+#include "handler_trap.h"
+#include "platform/serial_port.h"
+#include "platform/socket.h"
+#include "text_numbers.h"
+
+#include <QStringList>
+#include <cmath>
+
+namespace {
+// An encrypted text is at least the Base64 of its 16-byte header.
+constexpr qsizetype ShortestMessage = 24;
+// The end of an arrival held for the next one never grows past this; a longer one is no
+// message of a server's.
+constexpr qsizetype HeldPieceLimit = 64 * 1024;
+} // namespace
+
+void frmZephrin::SendToServer(const QString& text)
+{
+    wskClient.sendData(EncryptText(text, Password));
+}
+
+void frmZephrin::selectTcpPort(int number, const char* label)
+{
+    trapped(label, [&] {
+        if (wskClient.state() != Socket::Closed)
+            return void(msgBox("Must be disconnected from server to change port.",
+                               MsgBoxStyle::Information));
+        port = QString::number(number);
+        store(Setting::Port, port);
+        mode = "2";
+        if (MSComm1.portOpen())
+            MSComm1.setPortOpen(false);
+        checkPortEntry(number == 9876 ? mnuTCPPort1 : mnuTCPPort2);
+    });
+}
+
+void frmZephrin::connectToServer(const QString& host, int port)
+{
+    shpNetStat->setFillColor(Colour::Yellow);
+    closeConnection();
+    wskClient.connectTo(host, port);
+}
+
+void frmZephrin::closeConnection()
+{
+    wskClient.close();
+    heldMessagePiece.clear();
+}
+
+void frmZephrin::cmdConnect_Click()
+{
+    trapped("Connect_click", [&] {
+        const int serverPort = int(std::round(numericValue(readSetting(settings, Setting::Port))));
+        if (serverPort < 1025 || serverPort > 65535)
+            return void(msgBox("Connect button only works when TCP port is selected.",
+                               MsgBoxStyle::Information));
+        const auto host =
+            ui.dialogs().inputBox("Enter the IP address or host name to connect to:", {},
+                                  readSetting(settings, Setting::Host));
+        // Cancel keeps the saved host and starts nothing.
+        if (!host)
+            return;
+        store(Setting::Host, *host);
+        if (!host->isEmpty())
+            connectToServer(*host, serverPort);
+    });
+}
+
+void frmZephrin::cmdDisconnect_Click()
+{
+    trapped("Disconnect_click", [&] {
+        if (numericValue(mode) == 1)
+            return void(msgBox("Disonnect button only works when TCP port is selected.",
+                               MsgBoxStyle::Information));
+        closeConnection();
+        lblStatus->setCaption("Network disconnected");
+        shpNetStat->setFillStyle(FillStyle::Transparent);
+        darkenFocusLamps();
+    });
+}
+
+void frmZephrin::wskClient_Connect()
+{
+    trapped("wsk_connect", [&] {
+        lblStatus->setCaption(" Network connected");
+        shpNetStat->setFillColor(Colour::Green);
+        shpNetStat->setFillStyle(FillStyle::Solid);
+        if (mode != "2")
+            return;
+        try {
+            // The box behind the server gets the protocol's opening commands.
+            const auto chosen = chosenProtocol();
+            if (chosen)
+                selectProtocol(*chosen);
+        } catch (const RuntimeError&) {
+            lblStatus->setCaption("Network error");
+            throw;
+        }
+    });
+}
+
+void frmZephrin::wskClient_Close()
+{
+    trapped("winsock_Close", [&] {
+        heldMessagePiece.clear(); // its rest will not come
+        lblStatus->setCaption("Connection closed");
+        shpNetStat->setFillColor(Colour::Yellow);
+    });
+}
+
+void frmZephrin::wskClient_Error(int /*number*/, const QString& /*description*/)
+{
+    // Events never nest in a handler, so no failure of the program's own is pending here.
+    if (wskClient.state() != Socket::Failed)
+        return;
+    lblStatus->setCaption("Network error");
+    shpNetStat->setFillColor(Colour::Red);
+    shpNetStat->setFillStyle(FillStyle::Solid);
+}
+
+void frmZephrin::mnuNetAutoconnect_Click()
+{
+    // Any other stored text leaves the option as it is.
+    if (autoconnect != "0" && autoconnect != "1")
+        return;
+    autoconnect = autoconnect == "0" ? "1" : "0";
+    mnuNetAutoconnect->setChecked(autoconnect == "1");
+    store(Setting::Autoconnect, autoconnect);
+}
+
+void frmZephrin::mnuChangeKey_Click()
+{
+    trapped("mnuChangeKey_Click", [&] {
+        const auto key = ui.dialogs().inputBox(
+            "Enter a new encryption key. The same key must be entered in Zephrin Server.", {}, {});
+        if (!key || key->isEmpty())
+            return;
+        Password = *key;
+        store(Setting::Password, EncryptText(Password, AppName));
+    });
+}
+
+void frmZephrin::wskClient_DataArrival(int /*bytesTotal*/)
+{
+    trapped("wskClient_dataArrival", [&] {
+        QString arrival = std::exchange(heldMessagePiece, {}) + wskClient.getData();
+        QStringList pieces = arrival.split(EncryptedTextPrefix);
+        pieces.removeFirst(); // what comes before the first message is no message
+        for (QString& piece : pieces)
+            piece.prepend(EncryptedTextPrefix);
+        // A last piece that cannot yet be whole waits for the rest of it.
+        if (!pieces.isEmpty() &&
+            (pieces.last().size() % 4 != 0 || pieces.last().size() < ShortestMessage)) {
+            if (pieces.last().size() <= HeldPieceLimit)
+                heldMessagePiece = pieces.last();
+            pieces.removeLast();
+        }
+        QStringList texts;
+        for (const QString& piece : std::as_const(pieces))
+            texts << DecryptText(piece, Password);
+
+        QString received = texts.join(QString());
+        ShowData(*txtTerm, received);
+        lblStatus->setCaption("Received data");
+        if (received.startsWith('E'))
+            msgBox("MK2R protocol error.", MsgBoxStyle::Information, "MK2R Protocol Error");
+        else if (received.contains('?'))
+            msgBox("OTRSP protocol error.", MsgBoxStyle::Information, "OTRSP Protocol Error");
+        // Each report by itself: the network may bring several in one arrival.
+        for (const QString& text : std::as_const(texts)) {
+            bool unused = false;
+            applyReport(stripCRLF(applyBackspaces(text, unused)));
+        }
+    });
+}
+
+void frmZephrin::applyReport(const QString& token)
+{
+    for (const FocusAction action :
+         {FocusAction::TxFocus1, FocusAction::TxFocus2, FocusAction::RxFocus1,
+          FocusAction::RxFocus2, FocusAction::RxFocusS}) {
+        if (token == commandFor(action, Protocol::Otrsp) ||
+            token == commandFor(action, Protocol::Mk2r))
+            return applyLamps(focusCommand(action).effect);
+    }
+    for (const int radio : {1, 2})
+        for (int output = 0; output <= 15; ++output)
+            if (token == auxCommand(Protocol::Otrsp, radio, output) ||
+                token == auxCommand(Protocol::Mk2r, radio, output))
+                return applyAuxReport(radio, output);
+}
+
+// As the aux entries leave the window after a send, without the interlock: the server says what
+// the box already did.
+void frmZephrin::applyAuxReport(int radio, int output)
+{
+    if (output == 0)
+        showAuxText(radio, QString("Aux R%1 Off").arg(radio));
+    else
+        showAuxText(radio, auxOnEntry(radio, output)->caption());
+    markAux(radio, output);
+}

@@ -1,0 +1,262 @@
+// The network link on fakes: the TCP entries, Connect and Disconnect, the socket's events, the
+// key, the encrypted send path and the server's reports.
+
+#include "cipher/encrypted_text.h"
+#include "form_fixture.h"
+
+namespace {
+
+class NetworkTest : public FormTest {
+protected:
+    // TCP port 9876 chosen and connected, the given protocol chosen, nothing recorded yet.
+    void connected(const QString& protocol)
+    {
+        menu("mnuTCPPort1").click();
+        socket.currentState = Socket::Connected;
+        form.protocol = protocol;
+        boxes().clear();
+    }
+    // The texts of the messages sent, decrypted under the form's key.
+    QStringList sentTexts()
+    {
+        QStringList texts;
+        for (const QString& message : std::as_const(socket.sent)) {
+            EXPECT_TRUE(message.startsWith(EncryptedTextPrefix));
+            texts << DecryptText(message, form.Password);
+        }
+        return texts;
+    }
+    // The server's reports arrive together, each its own message.
+    void arrive(const QStringList& reports, const QString& key = {})
+    {
+        for (const QString& report : reports)
+            socket.waiting += EncryptText(report, key.isEmpty() ? form.Password : key);
+        socket.events.dataArrival(int(socket.waiting.size()));
+    }
+    QStringList radioEntries(int radio)
+    {
+        QStringList names{QString("mnuAuxR%1Off").arg(radio)};
+        for (int n = 1; n <= 15; ++n)
+            names << QString("mnuAux%1%2On").arg(radio).arg(n, 2, 10, QChar('0'));
+        return names;
+    }
+};
+
+TEST_F(NetworkTest, ChoosingATcpPortClosesTheSerialPortAndIsRefusedWhileConnected)
+{
+    menu("mnuPortsCom4").click();
+    menu("mnuTCPPort2").click();
+    EXPECT_FALSE(serial.open);
+    EXPECT_EQ(form.mode, "2");
+    EXPECT_EQ(store.setting("port"), "9875");
+    EXPECT_TRUE(menu("mnuTCPPort2").isChecked);
+    EXPECT_FALSE(menu("mnuPortsCom4").isChecked);
+
+    for (int state : {int(Socket::Connected), int(Socket::Closing), int(Socket::Failed)}) {
+        socket.currentState = state;
+        menu("mnuTCPPort1").click();
+        expectOneBox("Must be disconnected from server to change port.");
+    }
+    EXPECT_EQ(form.port, "9875");
+    EXPECT_FALSE(menu("mnuTCPPort1").isChecked);
+}
+
+TEST_F(NetworkTest, ConnectAsksForTheHostAndCancelKeepsTheSavedOne)
+{
+    button("cmdConnect").click();
+    expectOneBox("VB6 runtime error (Connect_click): 13 - Type mismatch");
+    store.values["Zephrin/settings/port"] = "4";
+    button("cmdConnect").click();
+    expectOneBox("Connect button only works when TCP port is selected.");
+
+    store.values["Zephrin/settings/port"] = "9875";
+    store.values["Zephrin/settings/host"] = "shack.local";
+    ui.dialog.answers = {std::nullopt, QString(""), QString("remote.example")};
+    button("cmdConnect").click(); // cancelled
+    EXPECT_EQ(store.setting("host"), "shack.local");
+    button("cmdConnect").click(); // an empty answer is saved, and connects nothing
+    EXPECT_EQ(store.setting("host"), "");
+    EXPECT_EQ(socket.port, 0);
+    EXPECT_EQ(ui.shape("shpNetStat").colour, Colour::Green);
+    button("cmdConnect").click();
+    EXPECT_EQ(ui.dialog.proposed, (QStringList{"shack.local", "shack.local", ""}));
+    EXPECT_EQ(store.setting("host"), "remote.example");
+    EXPECT_EQ(socket.host, "remote.example");
+    EXPECT_EQ(socket.port, 9875);
+    EXPECT_EQ(ui.shape("shpNetStat").colour, Colour::Yellow);
+    EXPECT_EQ(ui.dialog.prompts().first(), "Enter the IP address or host name to connect to:");
+}
+
+TEST_F(NetworkTest, TheConnectionsEventsShowInTheLampAndTheStatus)
+{
+    menu("mnuTCPPort1").click();
+    form.protocol = "1";
+    socket.currentState = Socket::Connected;
+    socket.events.connected();
+    EXPECT_EQ(ui.label("lblStatus").text, "Sent data");
+    EXPECT_EQ(ui.shape("shpNetStat").colour, Colour::Green);
+    EXPECT_TRUE(ui.shape("shpNetStat").lit());
+    EXPECT_EQ(sentTexts(), (QStringList{"?TX\r", "?RX\r", "AUX100\r", "AUX200\r"}));
+    EXPECT_TRUE(menu("mnuOTRSP").isChecked);
+
+    socket.events.closedByPeer();
+    EXPECT_EQ(ui.label("lblStatus").text, "Connection closed");
+    EXPECT_EQ(ui.shape("shpNetStat").colour, Colour::Yellow);
+    EXPECT_TRUE(ui.shape("shpNetStat").lit());
+
+    socket.events.error(10061, "refused"); // not failed: nothing to show
+    EXPECT_EQ(ui.label("lblStatus").text, "Connection closed");
+    socket.currentState = Socket::Failed;
+    socket.events.error(10061, "refused");
+    EXPECT_EQ(ui.label("lblStatus").text, "Network error");
+    EXPECT_EQ(ui.shape("shpNetStat").colour, Colour::Red);
+    EXPECT_TRUE(boxes().empty());
+
+    form.protocol = "";
+    socket.events.connected();
+    EXPECT_EQ(ui.label("lblStatus").text, "Network error");
+    EXPECT_EQ(ui.shape("shpNetStat").colour, Colour::Green);
+    expectOneBox("VB6 runtime error (wsk_connect): 13 - Type mismatch");
+}
+
+TEST_F(NetworkTest, DisconnectClosesDarkensAndRefusesOnASerialLink)
+{
+    button("cmdDisconnect").click();
+    expectOneBox("VB6 runtime error (Disconnect_click): 13 - Type mismatch");
+    menu("mnuPortsCom1").click();
+    button("cmdDisconnect").click();
+    expectOneBox("Disonnect button only works when TCP port is selected.");
+    EXPECT_EQ(ui.label("lblStatus").text, "");
+
+    connected("1");
+    ui.shape("shpNetStat").style = FillStyle::Solid;
+    setLamps("LLLLL");
+    button("cmdDisconnect").click();
+    EXPECT_EQ(socket.currentState, Socket::Closed);
+    EXPECT_EQ(ui.label("lblStatus").text, "Network disconnected");
+    EXPECT_FALSE(ui.shape("shpNetStat").lit());
+    EXPECT_EQ(lamps(), "ddddd");
+}
+
+TEST_F(NetworkTest, CommandsAndKeysLeaveEncryptedOneMessageEach)
+{
+    connected("1");
+    button("RxFocusS").click();
+    EXPECT_EQ(sentTexts(), QStringList{"RX1S\r"});
+    EXPECT_EQ(ui.label("lblStatus").text, "Sent data");
+    EXPECT_EQ(lamps(), "ddddL");
+
+    socket.sent.clear();
+    ui.label("lblStatus").text = "";
+    for (int key : {int('R'), int('X'), int('1'), 13})
+        term().keyHandler(key);
+    EXPECT_EQ(sentTexts(), (QStringList{"R", "X", "1", "\r"}));
+    EXPECT_EQ(ui.label("lblStatus").text, "") << "keys leave the status alone";
+
+    // Not connected: the command fails in its handler and nothing moves.
+    socket.currentState = Socket::Closed;
+    button("TxFocus2").click();
+    expectOneBox("VB6 runtime error (TxFocus2_click): 40006 - Wrong protocol or connection state");
+    EXPECT_EQ(lamps(), "ddddL");
+    menu("mnuAux101On").isChecked = true;
+    menu("mnuMK2R").click(); // nothing sent, the aux menus reset all the same
+    EXPECT_TRUE(boxes().empty());
+    EXPECT_EQ(checkedIn(radioEntries(1)), QStringList{"mnuAuxR1Off"});
+    EXPECT_EQ(ui.label("lblStatus").text, "");
+}
+
+TEST_F(NetworkTest, ANewKeyIsUsedAtOnceAndStoredEncryptedUnderTheProgramsName)
+{
+    connected("1");
+    EXPECT_EQ(form.Password, "Zephrin");
+    ui.dialog.answers = {QString(""), std::nullopt, QString("new key")};
+    menu("mnuChangeKey").click();
+    menu("mnuChangeKey").click();
+    EXPECT_EQ(form.Password, "Zephrin");
+    menu("mnuChangeKey").click();
+    EXPECT_EQ(form.Password, "new key");
+    EXPECT_EQ(DecryptText(store.setting("Password"), "Zephrin"), "new key");
+    button("RxFocus1").click();
+    EXPECT_EQ(DecryptText(socket.sent.last(), "new key"), "RX1\r");
+}
+
+TEST_F(NetworkTest, EveryReportTokenSetsTheWindowAsItsCommandWould)
+{
+    connected("2");
+    const std::pair<const char*, const char*> focus[] = {
+        {"TX1", "Ldddd"}, {"FT1", "Ldddd"}, {"TX2", "dLddd"}, {"FT2", "dLddd"},  {"RX1", "ddLdd"},
+        {"FR1", "ddLdd"}, {"RX2", "dddLd"}, {"FR2", "dddLd"}, {"RX1S", "ddddL"}, {"FRS", "ddddL"}};
+    for (const auto& [token, lit] : focus) {
+        setLamps("ddddd");
+        arrive({QString(token) + "\r"});
+        EXPECT_EQ(lamps(), lit) << token;
+    }
+    menu("mnuAux107On").text = "Beverage NE";
+    form.interlock = "1";
+    for (int radio : {1, 2}) {
+        for (int output = 0; output <= 15; ++output) {
+            for (const char* verb : {"AUX", "AS"}) {
+                const QString token =
+                    QString("%1%2%3").arg(verb).arg(radio).arg(output, 2, 10, QChar('0'));
+                menu(radioEntries(3 - radio)[5]).isChecked = true; // the partner is on
+                arrive({token});
+                EXPECT_EQ(checkedIn(radioEntries(radio)), QStringList{radioEntries(radio)[output]})
+                    << token.toStdString();
+                EXPECT_EQ(ui.textBox(QString("txtAux%1").arg(radio)).content,
+                          output == 0 ? QString("Aux R%1 Off").arg(radio)
+                                      : menu(radioEntries(radio)[output]).text);
+            }
+        }
+    }
+    arrive({"AS107\r"});
+    EXPECT_EQ(ui.textBox("txtAux1").content, "Beverage NE");
+    EXPECT_EQ(ui.label("lblStatus").text, "Received data");
+    EXPECT_TRUE(boxes().empty());
+
+    setLamps("ddddd");
+    for (const char* none : {"tx1", "RX2S", "AUX116", "AS300", "AUX1011", "TX1 ", ""})
+        arrive({none});
+    EXPECT_EQ(lamps(), "ddddd");
+    EXPECT_EQ(checkedIn(radioEntries(1)), QStringList{"mnuAux107On"});
+}
+
+TEST_F(NetworkTest, ReportsTogetherOrSplitAreEachApplied)
+{
+    connected("1");
+    arrive({"RX1\r", "TX1\r"});
+    EXPECT_EQ(lamps(), "LdLdd") << "each report of an arrival by itself";
+    EXPECT_EQ(term().content, "RX1\r\nTX1\r\n");
+
+    const QString message = EncryptText("TX2\r", form.Password);
+    socket.waiting = "junk" + message.left(13);
+    socket.events.dataArrival(0);
+    EXPECT_EQ(lamps(), "LdLdd");
+    socket.waiting = message.mid(13);
+    socket.events.dataArrival(0);
+    EXPECT_EQ(lamps(), "dLLdd") << "the held start and its rest make one message";
+    EXPECT_EQ(term().content, "RX1\r\nTX1\r\nTX2\r\n");
+
+    socket.waiting = message.left(13);
+    socket.events.dataArrival(0);
+    socket.events.closedByPeer(); // what was held goes with the connection
+    socket.waiting = EncryptText("RX2\r", form.Password);
+    socket.events.dataArrival(0);
+    EXPECT_EQ(lamps(), "dLdLd");
+    EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(NetworkTest, ErrorRepliesAndForeignKeysRaiseNoMoreThanTheirBoxes)
+{
+    connected("1");
+    arrive({"E", "X"});
+    expectOneBox("MK2R protocol error.", MsgBoxStyle::Information, "MK2R Protocol Error");
+    arrive({"FW?\r"});
+    expectOneBox("OTRSP protocol error.", MsgBoxStyle::Information, "OTRSP Protocol Error");
+    setLamps("ddddd");
+    arrive({"TX1\r"}, "another key");
+    arrive({QString(70000, 'x')}, "another key");
+    EXPECT_EQ(lamps(), "ddddd");
+    EXPECT_EQ(ui.label("lblStatus").text, "Received data");
+}
+
+} // namespace

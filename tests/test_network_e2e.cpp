@@ -1,0 +1,145 @@
+// The real window, socket and gate on Qt's offscreen platform against zephrin-server with a
+// simulated box, and against a bare loopback peer, on ports the test picks.
+
+#include "app/frmZephrin.h"
+#include "cipher/encrypted_text.h"
+#include "fakes.h"
+#include "openssl_peer.h"
+#include "platform/qt/event_gate.h"
+#include "platform/qt/qt_socket.h"
+#include "platform/qt/qt_toolkit.h"
+#include "pty_pair.h"
+
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <gtest/gtest.h>
+
+namespace {
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// zephrin-server under the window's default key, stopped at the end.
+class SimulatedServer {
+public:
+    explicit SimulatedServer(const QStringList& options) : port(freePort())
+    {
+        process_.start(ZEPHRIN_SERVER,
+                       QStringList{"--simulate", "otrsp", "--port", QString::number(port)} +
+                           options);
+        EXPECT_TRUE(pumpUntil([&] { return log().contains("listening on"); }, 5000));
+    }
+    ~SimulatedServer()
+    {
+        process_.terminate();
+        if (!process_.waitForFinished(5000))
+            process_.kill();
+    }
+    QString log() { return log_ += QString::fromLocal8Bit(process_.readAllStandardOutput()); }
+    const quint16 port;
+
+private:
+    QProcess process_;
+    QString log_;
+};
+
+class WindowOnTheNetwork : public ::testing::Test {
+protected:
+    EventGate gate;
+    FakePlatform fakes;
+    QtToolkit toolkit{gate, &fakes.ui.dialog};
+    QtSocket socket{gate};
+    frmZephrin form{{toolkit, fakes.serial, socket, fakes.store, fakes.launcher}};
+
+    void SetUp() override
+    {
+        form.Form_Load();
+        form.mnuTCPPort1_Click();
+        form.protocol = "1";
+    }
+    // Connect, as the operator would, to a server on the given loopback port.
+    void connectTo(quint16 port)
+    {
+        fakes.store.values["Zephrin/settings/port"] = QString::number(port);
+        fakes.ui.dialog.answers = {QString("127.0.0.1")};
+        form.cmdConnect_Click();
+    }
+    bool lit(const char* lamp) { return toolkit.shape(lamp).fillStyle() == FillStyle::Solid; }
+    QString status() { return toolkit.label("lblStatus").caption(); }
+};
+
+TEST_F(WindowOnTheNetwork, TheOpeningCommandsGoAsFourMessagesAndTheirReportsLightTheLamps)
+{
+    SimulatedServer server({});
+    toolkit.menuEntry("mnuAux105On").setChecked(true);
+    connectTo(server.port);
+    ASSERT_TRUE(pumpUntil([&] { return lit("shpFocus1") && lit("shpRx1"); }, 5000))
+        << server.log().toStdString();
+    EXPECT_EQ(toolkit.shape("shpNetStat").fillColor(), Colour::Green);
+    EXPECT_EQ(server.log().count("received"), 4) << server.log().toStdString();
+    form.RxFocus2_Click();
+    form.mnuAux107On_Click();
+    ASSERT_TRUE(pumpUntil([&] { return toolkit.textBox("txtAux1").text() == "Aux107 On"; }));
+    EXPECT_TRUE(lit("shpRx2"));
+    EXPECT_EQ(fakes.ui.dialog.prompts(),
+              QStringList{"Enter the IP address or host name to connect to:"});
+}
+
+TEST_F(WindowOnTheNetwork, ReportsSplitOrBatchedByTheServerStillLightTheLamps)
+{
+    for (const QStringList& options : {QStringList{"--split"}, QStringList{"--batch", "4"}}) {
+        SCOPED_TRACE(options.join(" ").toStdString());
+        SimulatedServer server(options);
+        for (const char* lamp : {"shpFocus1", "shpRx1"})
+            toolkit.shape(lamp).setFillStyle(FillStyle::Transparent);
+        connectTo(server.port);
+        EXPECT_TRUE(pumpUntil([&] { return lit("shpFocus1") && lit("shpRx1"); }, 5000));
+        EXPECT_TRUE(toolkit.menuEntry("mnuAuxR2Off").checked());
+        form.cmdDisconnect_Click();
+    }
+}
+
+TEST_F(WindowOnTheNetwork, AServerThatClosesOrRefusesIsShownAndNeverStopsTheWindow)
+{
+    {
+        SimulatedServer server({"--close-after", "4"});
+        connectTo(server.port);
+        ASSERT_TRUE(pumpUntil([&] { return status() == "Connection closed"; }, 5000));
+        EXPECT_EQ(toolkit.shape("shpNetStat").fillColor(), Colour::Yellow);
+        form.mnuTCPPort2_Click();
+        EXPECT_EQ(fakes.ui.dialog.prompts().last(),
+                  "Must be disconnected from server to change port.");
+        form.cmdDisconnect_Click();
+        form.mnuTCPPort2_Click();
+        EXPECT_EQ(form.port, "9875");
+    }
+    connectTo(freePort()); // nothing listens there
+    ASSERT_TRUE(pumpUntil([&] { return status() == "Network error"; }, 5000));
+    EXPECT_EQ(toolkit.shape("shpNetStat").fillColor(), Colour::Red);
+    EXPECT_TRUE(lit("shpNetStat"));
+}
+
+TEST_F(WindowOnTheNetwork, AFocusClickIsOneMessageThatTheOpensslCommandReads)
+{
+    QTcpServer peer;
+    ASSERT_TRUE(peer.listen(QHostAddress::LocalHost, 0));
+    connectTo(peer.serverPort());
+    ASSERT_TRUE(pumpUntil([&] { return peer.hasPendingConnections(); }));
+    QTcpSocket* server = peer.nextPendingConnection();
+    ASSERT_TRUE(pumpUntil([&] { return status() == "Sent data"; }));
+    pumpUntil([] { return false; }, 50);
+    server->readAll(); // the opening commands
+
+    form.RxFocus1_Click();
+    QByteArray message;
+    ASSERT_TRUE(pumpUntil([&] { return (message += server->readAll()).size() >= 28; }));
+    EXPECT_EQ(runOpenssl(messageFormat("Zephrin", true), message), "RX1\r");
+    EXPECT_EQ(status(), "Sent data");
+}
+
+} // namespace
