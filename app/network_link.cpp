@@ -16,7 +16,7 @@ namespace {
 constexpr qsizetype ShortestMessage = 24;
 // The end of an arrival held for the next one never grows past this; a longer one is no
 // message of a server's.
-constexpr qsizetype HeldPieceLimit = 64 * 1024;
+constexpr qsizetype HeldPieceLimit = qsizetype(64) * 1024;
 } // namespace
 
 void frmZephrin::SendToServer(const QString& text)

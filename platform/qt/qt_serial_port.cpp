@@ -18,7 +18,7 @@ constexpr int BurstIdleMs = 3;
 constexpr int BurstMaxBytes = 128;
 // Received bursts that wait for the window (while a handler or its modal box runs) are kept up
 // to this many bytes; past it the oldest go. The pane shows far less than this anyway.
-constexpr qsizetype HeldBytesLimit = 64 * 1024;
+constexpr qsizetype HeldBytesLimit = qsizetype(64) * 1024;
 
 struct LineSettings {
     qint32 baud;

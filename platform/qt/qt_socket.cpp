@@ -67,6 +67,7 @@ void QtSocket::sendData(const QString& text)
                            "Wrong protocol or connection state for the requested transaction or "
                            "request");
     socket_.write(text.toLatin1());
+    socket_.flush(); // on the wire now, not at the next turn of the event loop
 }
 
 QString QtSocket::getData()
