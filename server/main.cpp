@@ -289,7 +289,7 @@ int main(int argc, char** argv)
     QObject::connect(&stopSignal, &QSocketNotifier::activated, [&] {
         char number = 0;
         if (::read(signalPipe[0], &number, 1) == 1)
-            stoppedBy = number;
+            stoppedBy = static_cast<unsigned char>(number);
         QCoreApplication::quit();
     });
 
