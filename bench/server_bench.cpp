@@ -184,6 +184,18 @@ long statusKb(qint64 pid, const char* field)
     return -1;
 }
 
+// The process's CPU time so far (user and system), in seconds.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // The fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return double(fields[11].toLong() + fields[12].toLong()) / double(::sysconf(_SC_CLK_TCK));
+}
+
 // Messages encrypted on every core: each is one key derivation.
 QByteArray encryptedMany(const QString& text, int count)
 {
@@ -259,7 +271,7 @@ void floodFigures(const QStringList& rateOption, const char* title)
 
 // 2,000 valid messages in one write through the server to the pty, decrypted on `threads`.
 void burstFigures(const QByteArray& burst, int messageBytes, int count, int threads,
-                  double* seconds, long* rssGrowthKb)
+                  double* seconds, long* rssGrowthKb, double* cpu)
 {
     PtyPair pty;
     QTcpSocket client;
@@ -274,6 +286,7 @@ void burstFigures(const QByteArray& burst, int messageBytes, int count, int thre
     client.flush();
     readExactly(pty.master(), messageBytes);
     const long before = statusKb(server->processId(), "VmHWM:");
+    const double cpuBefore = cpuSeconds(server->processId());
     const auto start = Clock::now();
     client.write(burst);
     client.flush();
@@ -281,6 +294,7 @@ void burstFigures(const QByteArray& burst, int messageBytes, int count, int thre
         std::fprintf(stderr, "not every message reached the pty\n");
     *seconds = microsSince(start) / 1e6;
     *rssGrowthKb = statusKb(server->processId(), "VmHWM:") - before;
+    *cpu = cpuSeconds(server->processId()) - cpuBefore;
     stop(*server);
 }
 
@@ -336,13 +350,18 @@ int main(int argc, char** argv)
     const int cores = std::max(1, QThread::idealThreadCount());
     double allCores = 0, oneThread = 0;
     long allCoresRss = 0, oneThreadRss = 0;
-    burstFigures(burst, int(command.size()), BurstMessages, cores, &allCores, &allCoresRss);
-    burstFigures(burst, int(command.size()), BurstMessages, 1, &oneThread, &oneThreadRss);
-    std::printf("  %-44s %10.2f s  peak RSS +%ld kB\n",
+    double allCoresCpu = 0, oneThreadCpu = 0;
+    burstFigures(burst, int(command.size()), BurstMessages, cores, &allCores, &allCoresRss,
+                 &allCoresCpu);
+    burstFigures(burst, int(command.size()), BurstMessages, 1, &oneThread, &oneThreadRss,
+                 &oneThreadCpu);
+    // CPU seconds over wall seconds shows how much of the machine the server had: on cores
+    // shared with other work the speed-up is bounded by it, not by the server.
+    std::printf("  %-44s %10.2f s  peak RSS +%ld kB  CPU %.2f s\n",
                 qPrintable(QString("until the last is on the pty, %1 threads").arg(cores)),
-                allCores, allCoresRss);
-    std::printf("  %-44s %10.2f s  peak RSS +%ld kB\n", "the same on one thread", oneThread,
-                oneThreadRss);
+                allCores, allCoresRss, allCoresCpu);
+    std::printf("  %-44s %10.2f s  peak RSS +%ld kB  CPU %.2f s\n", "the same on one thread",
+                oneThread, oneThreadRss, oneThreadCpu);
     std::printf("  %-44s %10.2f  (at least 1.8 on 2 cores)\n", "speed-up", oneThread / allCores);
     return 0;
 }
