@@ -173,8 +173,9 @@ int main(int argc, char** argv)
                                   "number", QString::number(DefaultPort));
     const QCommandLineOption listen(
         "listen",
-        "Address to listen on (default 127.0.0.1). Any other address lets the network in: put "
-        "an SSH tunnel or a VPN in front of it across the internet.",
+        "Address to listen on (default 127.0.0.1; :: is every IPv6 and IPv4 address). Any other "
+        "address lets the network in: name its clients with --allow, and put an SSH tunnel or a "
+        "VPN in front of it across the internet.",
         "address", DefaultAddress);
     const QCommandLineOption keyFile("key-file",
                                      "File whose first line is the key (default: none; then "
@@ -244,6 +245,9 @@ int main(int argc, char** argv)
     if (!address.setAddress(parser.value(listen)))
         return usageError("--listen takes an IP address such as 127.0.0.1 or 0.0.0.0, not " +
                           parser.value(listen));
+    // "::" takes IPv4 clients too, as on most servers; they arrive as IPv4-mapped addresses.
+    if (address == QHostAddress(QHostAddress::AnyIPv6))
+        address = QHostAddress(QHostAddress::Any);
     QString failure;
     FaultOptions faults;
     faults.split = parser.isSet(split);
@@ -302,7 +306,7 @@ int main(int argc, char** argv)
     if (!relay.listen(address, quint16(portNumber), &failure))
         return fatal(QString("cannot listen on %1 port %2: %3. Stop the program that uses the "
                              "port or choose another with --port")
-                         .arg(address.toString())
+                         .arg(parser.value(listen))
                          .arg(portNumber)
                          .arg(failure));
     if (!address.isLoopback() && limits.allow.isEmpty())
@@ -311,15 +315,15 @@ int main(int argc, char** argv)
                     "any address may connect: name the clients with --allow ADDRESS[/BITS]. The "
                     "messages are encrypted but not authenticated: across the internet, put an "
                     "SSH tunnel or a VPN in front of the server")
-                .arg(address.toString()));
+                .arg(parser.value(listen)));
     else if (!address.isLoopback())
         serverlog::warning(
             QString("zephrin-server: warning: listening on %1, not only on this computer. The "
                     "messages are encrypted but not authenticated: across the internet, put an "
                     "SSH tunnel or a VPN in front of the server")
-                .arg(address.toString()));
+                .arg(parser.value(listen)));
     serverlog::event(QString("listening on %1 port %2 (%3)")
-                         .arg(address.toString())
+                         .arg(parser.value(listen))
                          .arg(relay.port())
                          .arg(parser.isSet(device)
                                   ? "box on " + parser.value(device)
