@@ -2,18 +2,28 @@
 // the box side of a pty, and on to the state report back at the client; beside the cipher's own
 // cost in the same run (one DecryptText, as the server does for the command, and one
 // EncryptText, as it does for the report). Prints medians in µs and the server's own overhead.
+//
+// Then, side by side: an honest client's command-to-report time alone and while another client
+// floods (500 messages in one write), under the default --max-rate and with no rate limit; and
+// 2,000 valid messages in one write, the time until the last is on the pty and the server's
+// peak RSS growth, decrypted on every core and on one thread.
 
 #include "cipher/encrypted_text.h"
 #include "tests/pty_pair.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <future>
+#include <memory>
 #include <poll.h>
 #include <unistd.h>
 #include <vector>
@@ -41,6 +51,22 @@ bool readExactly(int fd, int count)
     while (got < count) {
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 2000) <= 0)
+            return false;
+        const ssize_t n = ::read(fd, bytes, sizeof bytes);
+        if (n > 0)
+            got += int(n);
+    }
+    return true;
+}
+
+// As readExactly, for many bytes that come while the server works through a backlog.
+bool readExactlyLong(int fd, int count)
+{
+    char bytes[4096];
+    int got = 0;
+    while (got < count) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 30000) <= 0)
             return false;
         const ssize_t n = ::read(fd, bytes, sizeof bytes);
         if (n > 0)
@@ -108,6 +134,170 @@ void print(const Figures& f)
                 roundTrip - decrypt - encrypt);
 }
 
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// The server with the given options, its log thrown away as in service; null when it did not
+// start or a client cannot connect to it.
+std::unique_ptr<QProcess> startServer(QStringList arguments, quint16* port, QTcpSocket& client)
+{
+    *port = freePort();
+    auto server = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ZEPHRIN_KEY", Key);
+    server->setProcessEnvironment(environment);
+    server->setStandardOutputFile(QProcess::nullDevice());
+    server->start(ZEPHRIN_SERVER, arguments << "--port" << QString::number(*port));
+    for (int attempt = 0; attempt < 50 && client.state() != QAbstractSocket::ConnectedState;
+         ++attempt) {
+        QThread::msleep(100);
+        client.connectToHost(QHostAddress::LocalHost, *port);
+        client.waitForConnected(1000);
+    }
+    if (client.state() != QAbstractSocket::ConnectedState) {
+        std::fprintf(stderr, "zephrin-server did not start: %s\n",
+                     server->readAllStandardError().constData());
+        return nullptr;
+    }
+    return server;
+}
+
+void stop(QProcess& server)
+{
+    server.terminate();
+    server.waitForFinished(10000);
+}
+
+// A figure of /proc/PID/status in kB, such as VmHWM (the peak resident set).
+long statusKb(qint64 pid, const char* field)
+{
+    QFile status(QString("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qsizetype(std::strlen(field)) + 1).trimmed().split(' ')[0].toLong();
+    return -1;
+}
+
+// The process's CPU time so far (user and system), in seconds.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // The fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return double(fields[11].toLong() + fields[12].toLong()) / double(::sysconf(_SC_CLK_TCK));
+}
+
+// Messages encrypted on every core: each is one key derivation.
+QByteArray encryptedMany(const QString& text, int count)
+{
+    const int threads = std::max(1, QThread::idealThreadCount());
+    std::vector<std::future<QByteArray>> parts;
+    for (int t = 0; t < threads; ++t)
+        parts.push_back(std::async(std::launch::async, [&, t] {
+            QByteArray part;
+            for (int i = t; i < count; i += threads)
+                part += EncryptText(text, Key).toLatin1();
+            return part;
+        }));
+    QByteArray all;
+    for (auto& part : parts)
+        all += part.get();
+    return all;
+}
+
+// Median command-to-report time of an honest client on a simulated box, in µs.
+double honestRoundTrip(QTcpSocket& client, int rounds)
+{
+    std::vector<double> times;
+    const QString command = "TX1\r";
+    const qsizetype length = EncryptText(command, Key).size();
+    for (int i = 0; i < rounds; ++i) {
+        const QByteArray message = EncryptText(command, Key).toLatin1();
+        const auto start = Clock::now();
+        client.write(message);
+        client.flush();
+        QByteArray report;
+        while (report.size() < length && client.waitForReadyRead(5000))
+            report += client.readAll();
+        times.push_back(microsSince(start));
+    }
+    return median(times);
+}
+
+// An honest client alone, then while another client floods the server with messages of random
+// text, each a key derivation that leads nowhere.
+void floodFigures(const QStringList& rateOption, const char* title)
+{
+    constexpr int FloodMessages = 500;
+    constexpr int Rounds = 15;
+    QTcpSocket honest, flooder;
+    quint16 port = 0;
+    auto server = startServer(QStringList{"--simulate", "otrsp"} + rateOption, &port, honest);
+    if (!server)
+        return;
+    honestRoundTrip(honest, 3); // warm-up
+    const double alone = honestRoundTrip(honest, Rounds);
+    flooder.connectToHost(QHostAddress::LocalHost, port);
+    flooder.waitForConnected(2000);
+    const QByteArray base64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    QRandomGenerator random(7); // fixed random start
+    QByteArray flood;
+    for (int i = 0; i < FloodMessages; ++i) {
+        flood += EncryptedTextPrefix;
+        for (int c = 0; c < 34; ++c)
+            flood += base64[random.bounded(64)];
+    }
+    flooder.write(flood);
+    flooder.flush();
+    const auto floodStart = Clock::now();
+    const double flooded = honestRoundTrip(honest, Rounds);
+    std::printf("%s\n", title);
+    std::printf("  %-44s %10.1f\n", "honest command to report, alone", alone);
+    std::printf("  %-44s %10.1f\n", "the same while another client floods", flooded);
+    std::printf("  %-44s %10.2f  (at most 4)\n", "ratio", flooded / alone);
+    std::printf("  %-44s %10.1f\n", "(all rounds done this long after the flood)",
+                microsSince(floodStart));
+    stop(*server);
+}
+
+// 2,000 valid messages in one write through the server to the pty, decrypted on `threads`.
+void burstFigures(const QByteArray& burst, int messageBytes, int count, int threads,
+                  double* seconds, long* rssGrowthKb, double* cpu)
+{
+    PtyPair pty;
+    QTcpSocket client;
+    quint16 port = 0;
+    auto server = startServer({"--device", pty.slavePath(), "--threads", QString::number(threads),
+                               "--max-rate", "1000000"},
+                              &port, client);
+    if (!server)
+        return;
+    // One message first, so that the box is open and the server warm.
+    client.write(EncryptText("?RX\r", Key).toLatin1());
+    client.flush();
+    readExactly(pty.master(), messageBytes);
+    const long before = statusKb(server->processId(), "VmHWM:");
+    const double cpuBefore = cpuSeconds(server->processId());
+    const auto start = Clock::now();
+    client.write(burst);
+    client.flush();
+    if (!readExactlyLong(pty.master(), messageBytes * count))
+        std::fprintf(stderr, "not every message reached the pty\n");
+    *seconds = microsSince(start) / 1e6;
+    *rssGrowthKb = statusKb(server->processId(), "VmHWM:") - before;
+    *cpu = cpuSeconds(server->processId()) - cpuBefore;
+    stop(*server);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -148,5 +338,30 @@ int main(int argc, char** argv)
 
     server.terminate();
     server.waitForFinished(5000);
+
+    floodFigures({}, "a flood of 500 messages, default --max-rate (50); medians in µs");
+    floodFigures({"--max-rate", "1000000"}, "the same with no rate limit: turns alone");
+
+    constexpr int BurstMessages = 2000;
+    const QString command = "?RX\r"; // no state report: the time is the server's intake
+    std::printf("%d valid messages in one write (encrypting them first...)\n", BurstMessages);
+    std::fflush(stdout);
+    const QByteArray burst = encryptedMany(command, BurstMessages);
+    const int cores = std::max(1, QThread::idealThreadCount());
+    double allCores = 0, oneThread = 0;
+    long allCoresRss = 0, oneThreadRss = 0;
+    double allCoresCpu = 0, oneThreadCpu = 0;
+    burstFigures(burst, int(command.size()), BurstMessages, cores, &allCores, &allCoresRss,
+                 &allCoresCpu);
+    burstFigures(burst, int(command.size()), BurstMessages, 1, &oneThread, &oneThreadRss,
+                 &oneThreadCpu);
+    // CPU seconds over wall seconds shows how much of the machine the server had: on cores
+    // shared with other work the speed-up is bounded by it, not by the server.
+    std::printf("  %-44s %10.2f s  peak RSS +%ld kB  CPU %.2f s\n",
+                qPrintable(QString("until the last is on the pty, %1 threads").arg(cores)),
+                allCores, allCoresRss, allCoresCpu);
+    std::printf("  %-44s %10.2f s  peak RSS +%ld kB  CPU %.2f s\n", "the same on one thread",
+                oneThread, oneThreadRss, oneThreadCpu);
+    std::printf("  %-44s %10.2f  (at least 1.8 on 2 cores)\n", "speed-up", oneThread / allCores);
     return 0;
 }

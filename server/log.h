@@ -1,7 +1,8 @@
 #pragma once
 
 // The server's log: one line per event on standard output (none with --quiet), warnings and
-// fatal errors on standard error whatever --quiet says.
+// fatal errors on standard error whatever --quiet says. With a log file, every event and
+// warning is also appended there, with the date, whatever --quiet says.
 
 #include <QByteArray>
 #include <QString>
@@ -9,6 +10,8 @@
 namespace serverlog {
 
 void setQuiet(bool quiet);
+// Appends to the file from now on; false, with the reason, when it cannot be opened.
+bool appendTo(const QString& path, QString* failure);
 void event(const QString& line);
 void warning(const QString& line);
 

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QThread>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -41,6 +42,41 @@ int fatal(const QString& message)
 
 // The key: from the file, else from ZEPHRIN_KEY, else the default with a warning. Never from
 // the command line, where every user sees it in `ps`.
+// "192.168.1.0/24", "10.1.2.3" or "::1": the network, with every bit counted for an address
+// alone. An IPv4 network written as IPv4-mapped IPv6 (::ffff:10.1.2.0/120) is the IPv4 one, as
+// the clients' addresses are.
+bool parseNetwork(const QString& text, QPair<QHostAddress, int>* network)
+{
+    QHostAddress address;
+    int bits = -1;
+    if (text.contains('/')) {
+        *network = QHostAddress::parseSubnet(text);
+        if (network->second < 0)
+            return false;
+        address = network->first;
+        bits = network->second;
+    } else if (!address.setAddress(text)) {
+        return false;
+    }
+    const bool isIpv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
+    if (bits < 0)
+        bits = isIpv4 ? 32 : 128;
+    const QHostAddress plain = plainAddress(address);
+    if (!isIpv4 && plain.protocol() == QAbstractSocket::IPv4Protocol && bits >= 96) {
+        address = plain;
+        bits -= 96;
+    }
+    *network = {address, bits};
+    return true;
+}
+
+int positiveNumber(const QCommandLineParser& parser, const QCommandLineOption& option, bool* ok)
+{
+    const int number = parser.value(option).toInt(ok);
+    *ok = *ok && number >= 1;
+    return number;
+}
+
 bool readKey(const QString& keyFile, QString* key, QString* failure)
 {
     if (!keyFile.isEmpty()) {
@@ -137,12 +173,39 @@ int main(int argc, char** argv)
                                   "number", QString::number(DefaultPort));
     const QCommandLineOption listen(
         "listen",
-        "Address to listen on (default 127.0.0.1). Any other address lets the network in: put "
-        "an SSH tunnel or a VPN in front of it across the internet.",
+        "Address to listen on (default 127.0.0.1; :: is every IPv6 and IPv4 address). Any other "
+        "address lets the network in: name its clients with --allow, and put an SSH tunnel or a "
+        "VPN in front of it across the internet.",
         "address", DefaultAddress);
     const QCommandLineOption keyFile("key-file",
                                      "File whose first line is the key (default: none; then "
                                      "ZEPHRIN_KEY, then \"Zephrin\").",
+                                     "file");
+    const QCommandLineOption allow(
+        "allow",
+        "Let only clients from this address or network in, such as 192.168.1.20 or "
+        "192.168.1.0/24; repeat it for more. Others are closed at once and logged (default: "
+        "any address).",
+        "address[/bits]");
+    const QCommandLineOption maxClients(
+        "max-clients",
+        QString("Clients connected at once; one more is closed at once and logged (default %1).")
+            .arg(ClientLimits::DefaultMaxClients),
+        "n", QString::number(ClientLimits::DefaultMaxClients));
+    const QCommandLineOption maxRate(
+        "max-rate",
+        QString("Messages decrypted per client and second; past it, the client is not read "
+                "until the next second (default %1).")
+            .arg(ClientLimits::DefaultMaxRate),
+        "n", QString::number(ClientLimits::DefaultMaxRate));
+    const QCommandLineOption threads(
+        "threads",
+        QString("Threads decrypting received messages (default %1, one per core).")
+            .arg(QThread::idealThreadCount()),
+        "n", QString::number(QThread::idealThreadCount()));
+    const QCommandLineOption logFile("log",
+                                     "Also append every event and warning, with date and time, "
+                                     "to this file, whatever --quiet says (default: none).",
                                      "file");
     const QCommandLineOption quiet("quiet", "Log no events (default: one line per event). "
                                             "Warnings and errors still go to standard error.");
@@ -158,8 +221,8 @@ int main(int argc, char** argv)
         "close-after", "Test option: close a client after <n> messages from it (default 0: never).",
         "n", "0");
     const QCommandLineOption mute("mute", "Test option: never report anything (default off).");
-    parser.addOptions(
-        {device, simulate, port, listen, keyFile, quiet, split, batch, garbage, closeAfter, mute});
+    parser.addOptions({device, simulate, port, listen, keyFile, allow, maxClients, maxRate, threads,
+                       logFile, quiet, split, batch, garbage, closeAfter, mute});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty())
@@ -182,6 +245,10 @@ int main(int argc, char** argv)
     if (!address.setAddress(parser.value(listen)))
         return usageError("--listen takes an IP address such as 127.0.0.1 or 0.0.0.0, not " +
                           parser.value(listen));
+    // "::" takes IPv4 clients too, as on most servers; they arrive as IPv4-mapped addresses.
+    if (address == QHostAddress(QHostAddress::AnyIPv6))
+        address = QHostAddress(QHostAddress::Any);
+    QString failure;
     FaultOptions faults;
     faults.split = parser.isSet(split);
     faults.garbage = parser.isSet(garbage);
@@ -192,9 +259,31 @@ int main(int argc, char** argv)
     faults.closeAfter = parser.value(closeAfter).toInt(&ok);
     if (!ok || faults.closeAfter < 0)
         return usageError("--close-after takes a number of messages, 0 (never) or more");
+    ClientLimits limits;
+    for (const QString& text : parser.values(allow)) {
+        QPair<QHostAddress, int> network;
+        if (!parseNetwork(text, &network))
+            return usageError("--allow takes an address or a network such as 192.168.1.20 or "
+                              "192.168.1.0/24, not " +
+                              text);
+        limits.allow.append(network);
+    }
+    limits.maxClients = positiveNumber(parser, maxClients, &ok);
+    if (!ok)
+        return usageError("--max-clients takes a number of clients, 1 or more");
+    limits.maxRate = positiveNumber(parser, maxRate, &ok);
+    if (!ok)
+        return usageError("--max-rate takes a number of messages a second, 1 or more");
+    limits.threads = positiveNumber(parser, threads, &ok);
+    if (!ok)
+        return usageError("--threads takes a number of threads, 1 or more");
     serverlog::setQuiet(parser.isSet(quiet));
+    if (parser.isSet(logFile) && !serverlog::appendTo(parser.value(logFile), &failure))
+        return fatal(QString("cannot append to the log file %1: %2. Name a file in a directory "
+                             "this user may write to")
+                         .arg(parser.value(logFile), failure));
 
-    QString key, failure;
+    QString key;
     if (!readKey(parser.value(keyFile), &key, &failure))
         return fatal(failure);
     if (!catchStopSignals())
@@ -204,7 +293,7 @@ int main(int argc, char** argv)
     QObject::connect(&stopSignal, &QSocketNotifier::activated, [&] {
         char number = 0;
         if (::read(signalPipe[0], &number, 1) == 1)
-            stoppedBy = number;
+            stoppedBy = static_cast<unsigned char>(number);
         QCoreApplication::quit();
     });
 
@@ -213,21 +302,28 @@ int main(int argc, char** argv)
         box = std::make_unique<SerialBox>(parser.value(device));
     else
         box = std::make_unique<SimulatedBox>(commandSet);
-    Relay relay(*box, key, faults);
+    Relay relay(*box, key, faults, limits);
     if (!relay.listen(address, quint16(portNumber), &failure))
         return fatal(QString("cannot listen on %1 port %2: %3. Stop the program that uses the "
                              "port or choose another with --port")
-                         .arg(address.toString())
+                         .arg(parser.value(listen))
                          .arg(portNumber)
                          .arg(failure));
-    if (!address.isLoopback())
+    if (!address.isLoopback() && limits.allow.isEmpty())
+        serverlog::warning(
+            QString("zephrin-server: warning: listening on %1, not only on this computer, and "
+                    "any address may connect: name the clients with --allow ADDRESS[/BITS]. The "
+                    "messages are encrypted but not authenticated: across the internet, put an "
+                    "SSH tunnel or a VPN in front of the server")
+                .arg(parser.value(listen)));
+    else if (!address.isLoopback())
         serverlog::warning(
             QString("zephrin-server: warning: listening on %1, not only on this computer. The "
                     "messages are encrypted but not authenticated: across the internet, put an "
                     "SSH tunnel or a VPN in front of the server")
-                .arg(address.toString()));
+                .arg(parser.value(listen)));
     serverlog::event(QString("listening on %1 port %2 (%3)")
-                         .arg(address.toString())
+                         .arg(parser.value(listen))
                          .arg(relay.port())
                          .arg(parser.isSet(device)
                                   ? "box on " + parser.value(device)

@@ -20,7 +20,7 @@
 class MessageStream {
 public:
     // A command is a few dozen characters; 64 KiB of unfinished text is no client of ours.
-    static constexpr qsizetype MaxUnfinishedBytes = 64 * 1024;
+    static constexpr qsizetype MaxUnfinishedBytes = qsizetype(64) * 1024;
     // How long an unpadded last message may wait for more bytes before it counts as whole.
     static constexpr int TailQuietMs = 20;
 

@@ -67,8 +67,25 @@ qsizetype splitPoint(const QByteArray& bytes)
 
 } // namespace
 
-Relay::Relay(BoxLink& box, const QString& key, const FaultOptions& faults)
-    : box_(box), key_(key), faults_(faults)
+QHostAddress plainAddress(const QHostAddress& address)
+{
+    bool mapped = false;
+    const quint32 ipv4 = address.toIPv4Address(&mapped);
+    if (address.protocol() == QAbstractSocket::IPv6Protocol && mapped)
+        return QHostAddress(ipv4);
+    return address;
+}
+
+Relay::Relay(BoxLink& box, const QString& key, const FaultOptions& faults,
+             const ClientLimits& limits)
+    : box_(box), key_(key), faults_(faults), limits_(limits),
+      intake_(
+          limits.threads,
+          [key](const QByteArray& message) {
+              return DecryptText(QString::fromLatin1(message), key);
+          },
+          [this](int clientId, const QByteArray& message, const QString& text,
+                 const QString& failure) { applyDecrypted(clientId, message, text, failure); })
 {
     QObject::connect(&server_, &QTcpServer::newConnection, [this] { accept(); });
     box_.onAnswer = [this](const QByteArray& burst) { report(burst, "box answer"); };
@@ -76,6 +93,12 @@ Relay::Relay(BoxLink& box, const QString& key, const FaultOptions& faults)
         boxLine_.clear();
         boxLineTooLong_ = false;
     };
+    intake_.admit = [this](int clientId, const QByteArray& message) {
+        return admit(clientId, message);
+    };
+    intake_.onProgress = [this] { readAll(); };
+    QObject::connect(&rateWindow_, &QTimer::timeout, [this] { newSecond(); });
+    rateWindow_.start(RateWindowMs);
 }
 
 Relay::~Relay()
@@ -96,6 +119,7 @@ bool Relay::listen(const QHostAddress& address, quint16 port, QString* reason)
 void Relay::shutdown()
 {
     server_.close();
+    rateWindow_.stop();
     std::vector<Client*> open;
     for (auto& [id, client] : clients_)
         open.push_back(client);
@@ -109,11 +133,29 @@ void Relay::shutdown()
 void Relay::accept()
 {
     while (QTcpSocket* socket = server_.nextPendingConnection()) {
+        const QHostAddress peer = plainAddress(socket->peerAddress());
+        QString refusal;
+        if (!isAllowed(peer))
+            refusal = "its address is not in --allow";
+        else if (clients_.size() >= std::size_t(limits_.maxClients))
+            refusal =
+                QString("%1 clients are connected already (--max-clients)").arg(limits_.maxClients);
+        if (!refusal.isEmpty()) {
+            serverlog::event(QString("connection from %1 port %2 refused: %3")
+                                 .arg(peer.toString())
+                                 .arg(socket->peerPort())
+                                 .arg(refusal));
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         auto* client = new Client;
         client->id = nextClientId_++;
+        client->name = QString("client %1 (%2)").arg(client->id).arg(peer.toString());
         client->socket = socket;
         socket->setParent(client);
-        // Qt reads no further ahead than this; the stream holds the rest to its own bound.
+        // Qt reads no further ahead than this, so a client that is not read is held back by
+        // TCP; the stream and the intake hold the rest to their own bounds.
         socket->setReadBufferSize(MessageStream::MaxUnfinishedBytes);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         client->tailQuiet.setSingleShot(true);
@@ -123,11 +165,12 @@ void Relay::accept()
         QObject::connect(socket, &QTcpSocket::readyRead, client,
                          [this, client] { readFrom(*client); });
         QObject::connect(socket, &QTcpSocket::disconnected, client,
-                         [this, client] { drop(*client); });
+                         [this, client] { hungUp(*client); });
         QObject::connect(&client->tailQuiet, &QTimer::timeout, client, [this, client] {
             const QByteArray tail = client->incoming.takeTail();
             if (!tail.isEmpty())
-                handleMessage(*client, tail);
+                takeMessage(*client, tail);
+            intake_.pump();
         });
         QObject::connect(&client->batchFlush, &QTimer::timeout, client,
                          [this, client] { flush(*client); });
@@ -139,9 +182,36 @@ void Relay::accept()
         clients_[client->id] = client;
         serverlog::event(QString("client %1 connected from %2 port %3")
                              .arg(client->id)
-                             .arg(socket->peerAddress().toString())
+                             .arg(peer.toString())
                              .arg(socket->peerPort()));
     }
+}
+
+bool Relay::isAllowed(const QHostAddress& address) const
+{
+    if (limits_.allow.isEmpty())
+        return true;
+    for (const QPair<QHostAddress, int>& network : limits_.allow)
+        if (address.isInSubnet(network))
+            return true;
+    return false;
+}
+
+void Relay::hungUp(Client& client)
+{
+    if (client.closing) {
+        drop(client);
+        return;
+    }
+    client.hungUp = true;
+    readFrom(client);
+}
+
+void Relay::retireIfDone(Client& client)
+{
+    if (!client.gone && client.hungUp && client.inFlight == 0 && intake_.isEmpty(client.id) &&
+        client.socket->bytesAvailable() == 0)
+        drop(client);
 }
 
 void Relay::drop(Client& client)
@@ -149,6 +219,7 @@ void Relay::drop(Client& client)
     if (client.gone)
         return;
     client.gone = true;
+    intake_.forget(client.id);
     clients_.erase(client.id);
     serverlog::event(QString("client %1 disconnected").arg(client.id));
     client.deleteLater();
@@ -156,63 +227,131 @@ void Relay::drop(Client& client)
 
 void Relay::readFrom(Client& client)
 {
-    while (!client.gone && !client.closing && client.socket->bytesAvailable() > 0) {
+    if (client.gone)
+        return;
+    if (client.closing) {
+        client.socket->readAll(); // what comes after the close is not carried out
+        return;
+    }
+    while (!client.throttled && intake_.hasRoom(client.id) && client.socket->bytesAvailable() > 0) {
         if (!client.incoming.append(client.socket->read(ReadChunkBytes))) {
-            serverlog::event(QString("client %1 sent more than %2 bytes of unfinished text, no "
-                                     "whole message: disconnected")
-                                 .arg(client.id)
+            serverlog::event(QString("%1 sent more than %2 bytes of unfinished text, no whole "
+                                     "message: disconnected")
+                                 .arg(client.name)
                                  .arg(MessageStream::MaxUnfinishedBytes));
             client.socket->abort();
             drop(client);
             return;
         }
         if (const qsizetype dropped = client.incoming.takeDroppedCount())
-            serverlog::event(QString("client %1: %2 bytes before a message prefix dropped")
-                                 .arg(client.id)
+            serverlog::event(QString("%1: %2 bytes before a message prefix dropped")
+                                 .arg(client.name)
                                  .arg(dropped));
-        for (const QByteArray& message : client.incoming.takeComplete()) {
-            handleMessage(client, message);
-            if (client.gone || client.closing)
-                return;
-        }
+        for (const QByteArray& message : client.incoming.takeComplete())
+            takeMessage(client, message);
     }
-    if (client.gone)
-        return;
-    if (client.incoming.tailMayBeComplete())
+    const bool allRead = client.socket->bytesAvailable() == 0;
+    if (client.hungUp && allRead) {
+        // No more bytes will come: an unpadded last message is whole now.
+        const QByteArray tail = client.incoming.takeTail();
+        if (!tail.isEmpty())
+            takeMessage(client, tail);
+    } else if (allRead && client.incoming.tailMayBeComplete()) {
         client.tailQuiet.start(MessageStream::TailQuietMs);
-    else
+    } else {
         client.tailQuiet.stop();
+    }
+    intake_.pump();
+    retireIfDone(client);
 }
 
-void Relay::handleMessage(Client& client, const QByteArray& message)
+void Relay::readAll()
+{
+    std::vector<Client*> open;
+    for (auto& [id, client] : clients_)
+        open.push_back(client);
+    for (Client* client : open)
+        readFrom(*client);
+}
+
+void Relay::takeMessage(Client& client, const QByteArray& message)
 {
     if (!isWellFormedMessage(message)) {
-        serverlog::event(QString("client %1: %2 characters that are no encrypted text dropped")
-                             .arg(client.id)
+        serverlog::event(QString("%1: %2 characters that are no encrypted text dropped")
+                             .arg(client.name)
                              .arg(message.size()));
         return;
     }
-    QString text;
-    try {
-        text = DecryptText(QString::fromLatin1(message), key_);
-    } catch (const RuntimeError& error) {
-        serverlog::event(QString("client %1: message not decrypted: %2")
-                             .arg(client.id)
-                             .arg(error.description()));
-        return;
+    intake_.enqueue(client.id, message);
+}
+
+Intake::Admission Relay::admit(int clientId, const QByteArray& message)
+{
+    const auto found = clients_.find(clientId);
+    if (found == clients_.end() || found->second->closing)
+        return Intake::Admission::Drop;
+    Client& client = *found->second;
+    const quint64 salt = saltOf(message);
+    if (acceptedSalts_.contains(salt) || saltsInFlight_.contains(salt)) {
+        serverlog::event(QString("%1: a message sent before was sent again (its salt was seen "
+                                 "before): a replay, dropped and not sent to the box")
+                             .arg(client.name));
+        return Intake::Admission::Drop;
     }
-    client.spoken = true;
-    if (!isPlainText(text)) {
-        serverlog::event(QString("client %1: message is no plain text, the client's key probably "
+    if (client.decryptionsThisSecond >= limits_.maxRate) {
+        if (!client.throttled && !client.throttledBefore)
+            serverlog::event(QString("%1 sends more than %2 messages a second: throttled, "
+                                     "not read until the next second (--max-rate)")
+                                 .arg(client.name)
+                                 .arg(limits_.maxRate));
+        client.throttled = true;
+        return Intake::Admission::Hold;
+    }
+    ++client.decryptionsThisSecond;
+    ++client.inFlight;
+    saltsInFlight_.insert(salt);
+    return Intake::Admission::Start;
+}
+
+void Relay::newSecond()
+{
+    for (auto& [id, client] : clients_) {
+        client->throttledBefore = client->throttled;
+        client->throttled = false;
+        client->decryptionsThisSecond = 0;
+    }
+    readAll();
+}
+
+void Relay::applyDecrypted(int clientId, const QByteArray& message, const QString& text,
+                           const QString& failure)
+{
+    const quint64 salt = saltOf(message);
+    saltsInFlight_.erase(salt);
+    const auto found = clients_.find(clientId);
+    if (found == clients_.end())
+        return;
+    Client& client = *found->second;
+    --client.inFlight;
+    if (client.closing)
+        return;
+    if (!failure.isEmpty()) {
+        serverlog::event(QString("%1: message not decrypted: %2").arg(client.name, failure));
+    } else if (!isPlainText(text)) {
+        client.spoken = true;
+        serverlog::event(QString("%1: message is no plain text, the client's key probably "
                                  "differs from this server's; not sent to the box")
-                             .arg(client.id));
+                             .arg(client.name));
     } else {
+        client.spoken = true;
+        acceptedSalts_.remember(salt);
         serverlog::event(
-            QString("client %1: text received \"%2\"").arg(client.id).arg(shown(text.toLatin1())));
+            QString("%1: text received \"%2\"").arg(client.name).arg(shown(text.toLatin1())));
         toBox(text.toLatin1());
     }
     if (faults_.closeAfter > 0 && ++client.messagesReceived >= faults_.closeAfter)
         closeWhenSent(client);
+    retireIfDone(client);
 }
 
 void Relay::toBox(const QByteArray& text)
@@ -251,7 +390,7 @@ void Relay::report(const QByteArray& text, const QString& what)
     }
     std::vector<Client*> listeners;
     for (auto& [id, client] : clients_)
-        if (client->spoken && !client->closing)
+        if (client->spoken && !client->closing && !client->hungUp)
             listeners.push_back(client);
     if (listeners.empty()) {
         serverlog::event(QString("%1 \"%2\": no client to send it to").arg(what, shown(text)));

@@ -4,13 +4,17 @@
 // client that has spoken getting the state reports and the box's answers as encrypted messages.
 
 #include "box_link.h"
+#include "intake.h"
 #include "message_stream.h"
+#include "seen_salts.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <map>
+#include <unordered_set>
 
 // Faults that a test can ask for in what the server sends.
 struct FaultOptions {
@@ -21,9 +25,27 @@ struct FaultOptions {
     bool mute = false;    // send nothing at all
 };
 
+// Who may connect and how much work one client may cause.
+struct ClientLimits {
+    static constexpr int DefaultMaxClients = 8;
+    static constexpr int DefaultMaxRate = 50;
+
+    // Networks whose clients may connect; empty: any.
+    QList<QPair<QHostAddress, int>> allow;
+    int maxClients = DefaultMaxClients;
+    // Messages decrypted per client and second (each one a 10000-iteration key derivation).
+    int maxRate = DefaultMaxRate;
+    // Worker threads decrypting received messages.
+    int threads = 1;
+};
+
+// The address a client is known by: an IPv4 client of a socket listening on IPv6 arrives as
+// ::ffff:a.b.c.d, and is the IPv4 address a.b.c.d for --allow and the log.
+QHostAddress plainAddress(const QHostAddress& address);
+
 class Relay {
 public:
-    Relay(BoxLink& box, const QString& key, const FaultOptions& faults);
+    Relay(BoxLink& box, const QString& key, const FaultOptions& faults, const ClientLimits& limits);
     ~Relay();
 
     // False, with the reason, when the address cannot be listened on.
@@ -36,11 +58,18 @@ private:
     // One connected client. A QObject so that it can outlive its own signals by deleteLater.
     struct Client : QObject {
         int id = 0;
+        QString name; // "client 3 (127.0.0.1)", as the log shows it
         QTcpSocket* socket = nullptr;
         MessageStream incoming;
         QTimer tailQuiet;
         bool spoken = false; // reports go only to clients that have sent something
         bool gone = false;
+        // The client closed its side; what it sent before is still carried out.
+        bool hungUp = false;
+        int inFlight = 0;              // messages of this client being decrypted
+        int decryptionsThisSecond = 0; // against --max-rate
+        bool throttled = false;        // not read nor decrypted until the next second
+        bool throttledBefore = false;  // throttled in the second before: logged then
         int messagesReceived = 0;
         bool closing = false;
         QByteArray held; // reports waiting for a full batch
@@ -50,7 +79,10 @@ private:
         QTimer splitPause;
     };
 
-    static constexpr qint64 ReadChunkBytes = 16 * 1024;
+    // A client is read while its queue has room; one read adds at most this many bytes, a few
+    // messages, beyond Intake::MaxQueuedPerSource.
+    static constexpr qint64 ReadChunkBytes = 256;
+    static constexpr int RateWindowMs = 1000;
     // Longer than any command; what the box's line holds beyond this is no command we report.
     static constexpr qsizetype MaxCommandBytes = 64;
     static constexpr int SplitPauseMs = 30;
@@ -58,8 +90,16 @@ private:
     static constexpr int BatchFlushMs = 1000;
 
     void accept();
+    bool isAllowed(const QHostAddress& address) const;
     void readFrom(Client& client);
-    void handleMessage(Client& client, const QByteArray& message);
+    void readAll();
+    void takeMessage(Client& client, const QByteArray& message);
+    Intake::Admission admit(int clientId, const QByteArray& message);
+    void applyDecrypted(int clientId, const QByteArray& message, const QString& text,
+                        const QString& failure);
+    void newSecond();
+    void hungUp(Client& client);
+    void retireIfDone(Client& client);
     void toBox(const QByteArray& text);
     void report(const QByteArray& text, const QString& what);
     void deliver(Client& client, const QByteArray& message);
@@ -71,7 +111,12 @@ private:
     BoxLink& box_;
     QString key_;
     FaultOptions faults_;
+    ClientLimits limits_;
     QTcpServer server_;
+    Intake intake_;
+    SeenSalts acceptedSalts_;
+    std::unordered_set<quint64> saltsInFlight_; // at most the intake's messages in flight
+    QTimer rateWindow_;
     std::map<int, Client*> clients_;
     int nextClientId_ = 1;
     QByteArray boxLine_; // the box's current line, as far as we have written it

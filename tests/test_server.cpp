@@ -1,18 +1,25 @@
 // zephrin-server as a process on loopback, driven by clients of the test: the openssl command,
-// raw sockets writing split and batched messages, and a pty playing the box.
+// raw sockets writing split and batched messages, and a pty playing the box. Its intake and salt
+// memory also on their own.
 
 #include "cipher/encrypted_text.h"
 #include "openssl_peer.h"
 #include "pty_pair.h"
+#include "server/intake.h"
+#include "server/seen_salts.h"
 
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <atomic>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -66,8 +73,9 @@ private:
 
 class Client {
 public:
-    explicit Client(quint16 port)
+    explicit Client(quint16 port, const QString& from = "127.0.0.1")
     {
+        socket_.bind(QHostAddress(from));
         socket_.connectToHost(QHostAddress::LocalHost, port);
         EXPECT_TRUE(socket_.waitForConnected(3000));
     }
@@ -76,6 +84,7 @@ public:
         socket_.write(bytes);
         socket_.flush();
     }
+    void hangUp() { socket_.disconnectFromHost(); }
     void sendText(const QString& text, const QString& key = Key)
     {
         send(EncryptText(text, key).toLatin1());
@@ -247,4 +256,131 @@ TEST_F(ServerOnPty, BoxAnswersAreRelayedAndTheBoxMayGoAndComeBack)
     client.sendText("TX1\r");
     EXPECT_EQ(pty->read(4), "TX1\r");
     EXPECT_EQ(client.receive(1), QStringList{"TX1\r"});
+}
+
+TEST_F(ServerOnPty, AMessageSentAgainIsRefusedBeforeItsKeyIsDerived)
+{
+    client.sendText("RX1\r");
+    EXPECT_EQ(pty->read(4), "RX1\r");
+    EXPECT_EQ(client.receive(1), QStringList{"RX1\r"});
+
+    // Captured from a client that wrote it and hung up at once: still carried out.
+    const QByteArray captured = runOpenssl(messageFormat(Key, false), "TX2\r");
+    Client sender(server->port());
+    sender.send(captured);
+    sender.hangUp();
+    EXPECT_EQ(pty->read(4), "TX2\r");
+    EXPECT_EQ(client.receive(1), QStringList{"TX2\r"});
+
+    client.send(captured);
+    EXPECT_TRUE(server->waitForLog("client 1 (127.0.0.1): a message sent before was sent again"));
+    EXPECT_EQ(pty->read(1, 200), "");
+    EXPECT_TRUE(client.receive(1, 200).isEmpty()) << "a replay draws no report";
+
+    // Twice in one write: the second copy is refused while the first is still being decrypted.
+    const QByteArray twice = runOpenssl(messageFormat(Key, false), "RX2\r");
+    client.send(twice + twice);
+    EXPECT_EQ(pty->read(8, 500), "RX2\r");
+    EXPECT_EQ(server->log().count("was sent again"), 2);
+}
+
+TEST(ServerWithSimulatedBox, AFloodingClientNeitherStarvesAnotherNorEscapesItsRateAndIsLogged)
+{
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath("server.log");
+    Server server({"--simulate", "otrsp", "--max-rate", "60", "--log", logPath});
+    Client flooder(server.port()), honest(server.port());
+
+    // Well-formed messages of random text: each costs the server one key derivation.
+    constexpr int FloodMessages = 300;
+    QRandomGenerator random(20240601); // fixed random start
+    const QByteArray base64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    QByteArray flood;
+    for (int i = 0; i < FloodMessages; ++i) {
+        flood += EncryptedTextPrefix;
+        for (int c = 0; c < 34; ++c)
+            flood += base64[random.bounded(64)];
+    }
+    flooder.send(flood);
+    honest.sendText("TX1\r");
+    EXPECT_EQ(honest.receive(1), QStringList{"TX1\r"});
+    // Taken in turn, it waits for the few flood messages in flight, well under the 60 that the
+    // rate lets through before the flood is throttled.
+    EXPECT_LT(server.log().count("key probably differs"), 20)
+        << "the honest command waited for the flood";
+
+    EXPECT_TRUE(server.waitForLog("client 1 (127.0.0.1) sends more than 60 messages a second"));
+    EXPECT_LT(server.log().count("key probably differs"), FloodMessages / 2);
+    QFile log(logPath);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString logged = QString::fromUtf8(log.readAll());
+    EXPECT_TRUE(logged.contains(QRegularExpression(
+        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} client 1 \(127\.0\.0\.1\) sends more than)")))
+        << logged.toStdString();
+}
+
+TEST(ServerWithSimulatedBox, OnlyAllowedAddressesAndNoMoreThanMaxClientsAreLetIn)
+{
+    Server server({"--simulate", "otrsp", "--allow", "127.0.0.1", "--max-clients", "2"});
+    Client stranger(server.port(), "127.0.0.2");
+    EXPECT_TRUE(stranger.isDisconnected());
+    EXPECT_TRUE(server.waitForLog("connection from 127.0.0.2"));
+    EXPECT_TRUE(server.log().contains("not in --allow"));
+
+    Client first(server.port()), second(server.port()), third(server.port());
+    EXPECT_TRUE(third.isDisconnected());
+    EXPECT_TRUE(server.waitForLog("2 clients are connected already (--max-clients)"));
+    first.sendText("RX2\r");
+    EXPECT_EQ(first.receive(1), QStringList{"RX2\r"});
+    second.sendText("TX2\r");
+    EXPECT_EQ(second.receive(1), QStringList{"TX2\r"});
+}
+
+TEST(ServerIntake, ResultsAreAppliedInTheOrderTakenWhenWorkersFinishOutOfOrder)
+{
+    constexpr int Threads = 3;
+    constexpr int PerSource = 20;
+    std::atomic<int> decrypting{0}, mostAtOnce{0};
+    QStringList applied;
+    int mostInFlight = 0;
+    std::unique_ptr<Intake> intake;
+    intake = std::make_unique<Intake>(
+        Threads,
+        [&](const QByteArray& message) {
+            const int now = ++decrypting;
+            mostAtOnce = std::max(mostAtOnce.load(), now);
+            // Random delays from a fixed random start, so later messages often finish first.
+            std::this_thread::sleep_for(std::chrono::milliseconds(qHash(message) % 7));
+            --decrypting;
+            return QString::fromLatin1(message);
+        },
+        [&](int, const QByteArray&, const QString& text, const QString&) {
+            applied << text;
+            mostInFlight = std::max(mostInFlight, intake->inFlight());
+        });
+    QStringList expected;
+    for (int i = 0; i < PerSource; ++i) {
+        intake->enqueue(1, "a" + QByteArray::number(i));
+        intake->enqueue(2, "b" + QByteArray::number(i));
+        expected << QString("a%1").arg(i) << QString("b%1").arg(i); // taken in turn
+    }
+    intake->pump();
+    EXPECT_TRUE(pumpUntil([&] { return applied.size() == expected.size(); }, 5000));
+    EXPECT_EQ(applied, expected);
+    EXPECT_LE(mostAtOnce.load(), Threads);
+    EXPECT_LE(mostInFlight, Threads * Intake::MaxInFlightPerThread);
+}
+
+TEST(ServerIntake, SaltMemoryForgetsTheOldestBeyondItsCapacity)
+{
+    SeenSalts salts;
+    for (quint64 salt = 1; salt <= SeenSalts::Capacity + 1; ++salt)
+        salts.remember(salt);
+    EXPECT_EQ(salts.size(), SeenSalts::Capacity);
+    EXPECT_FALSE(salts.contains(1));
+    EXPECT_TRUE(salts.contains(2));
+    EXPECT_TRUE(salts.contains(SeenSalts::Capacity + 1));
+    const QByteArray message = EncryptText("RX1\r", Key).toLatin1();
+    const QByteArray raw = QByteArray::fromBase64(message);
+    EXPECT_EQ(saltOf(message), qFromBigEndian<quint64>(raw.constData() + 8));
 }

@@ -1,0 +1,109 @@
+#include "intake.h"
+
+#include <QMetaObject>
+#include <exception>
+#include <utility>
+
+Intake::Intake(int threads, Decrypt decrypt, Apply apply)
+    : decrypt_(std::move(decrypt)), apply_(std::move(apply))
+{
+    pool_.setMaxThreadCount(std::max(1, threads));
+}
+
+Intake::~Intake()
+{
+    pool_.clear();
+    pool_.waitForDone();
+}
+
+void Intake::enqueue(int source, const QByteArray& message)
+{
+    queues_[source].push_back(message);
+}
+
+bool Intake::hasRoom(int source) const
+{
+    const auto queue = queues_.find(source);
+    return queue == queues_.end() || qsizetype(queue->second.size()) < MaxQueuedPerSource;
+}
+
+bool Intake::isEmpty(int source) const
+{
+    const auto queue = queues_.find(source);
+    return queue == queues_.end() || queue->second.empty();
+}
+
+void Intake::forget(int source)
+{
+    queues_.erase(source);
+}
+
+void Intake::pump()
+{
+    // Round robin: the first source after the one served last that has a message it may start.
+    while (inFlight() < maxInFlight()) {
+        bool started = false;
+        auto next = queues_.upper_bound(lastServed_);
+        for (std::size_t tried = 0; tried < queues_.size() && !started; ++tried, ++next) {
+            if (next == queues_.end())
+                next = queues_.begin();
+            const int source = next->first;
+            std::deque<QByteArray>& queue = next->second;
+            // A source's messages that are dropped do not use up its turn.
+            while (!queue.empty()) {
+                const Admission admission = admit ? admit(source, queue.front()) : Admission::Start;
+                if (admission == Admission::Hold)
+                    break;
+                const QByteArray message = std::move(queue.front());
+                queue.pop_front();
+                if (admission == Admission::Start) {
+                    start(source, message);
+                    lastServed_ = source;
+                    started = true;
+                    break;
+                }
+            }
+        }
+        if (!started)
+            return;
+    }
+}
+
+void Intake::start(int source, const QByteArray& message)
+{
+    auto job = std::make_shared<Job>();
+    job->source = source;
+    job->message = message;
+    inFlight_.push_back(job);
+    pool_.start([this, job, context = context_.get()] {
+        try {
+            job->text = decrypt_(job->message);
+        } catch (const std::exception& error) {
+            job->failure = QString::fromStdString(error.what());
+        }
+        QMetaObject::invokeMethod(
+            context,
+            [this, job] {
+                job->done = true;
+                finished();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void Intake::finished()
+{
+    // An apply that turns the event loop must not apply the next result before it ends.
+    if (applying_)
+        return;
+    applying_ = true;
+    while (!inFlight_.empty() && inFlight_.front()->done) {
+        const std::shared_ptr<Job> job = inFlight_.front();
+        inFlight_.pop_front();
+        apply_(job->source, job->message, job->text, job->failure);
+    }
+    applying_ = false;
+    pump();
+    if (onProgress)
+        onProgress();
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+// The way in for received messages: each client's messages wait in that client's own queue,
+// are taken in turn across clients (round robin), decrypted on worker threads, and their
+// results applied on the owner's thread in the order they were taken. Within one client that
+// is the order of arrival.
+//
+// Bounds: at most MaxQueuedPerSource messages wait per source before its owner stops reading
+// it (the owner asks hasRoom), and at most MaxInFlightPerThread per worker thread are being
+// decrypted or wait to be applied, so a flood delays another client by a few decryptions and
+// never by its whole backlog.
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+
+class Intake {
+public:
+    // More than one queued message lets a client's next message start at once; the read that
+    // stops at this bound adds at most a few more.
+    static constexpr qsizetype MaxQueuedPerSource = 8;
+    // Enough to keep every worker busy while the owner applies a result, few enough that a new
+    // message waits for little that was taken before it.
+    static constexpr int MaxInFlightPerThread = 2;
+
+    // What to do with a message about to be decrypted.
+    enum class Admission {
+        Start, // decrypt it
+        Drop,  // never decrypt it (the owner has said why)
+        Hold,  // not now: leave the source's queue alone until pump() is called again
+    };
+
+    // Runs on worker threads: the text of the message, or an exception whose what() says why
+    // there is none.
+    using Decrypt = std::function<QString(const QByteArray& message)>;
+    // Runs on the owner's thread, for every message that was started, in the order taken.
+    // `failure` is empty when `text` holds the decrypted text.
+    using Apply = std::function<void(int source, const QByteArray& message, const QString& text,
+                                     const QString& failure)>;
+
+    Intake(int threads, Decrypt decrypt, Apply apply);
+    // Waits for the decryptions under way; their results are not applied.
+    ~Intake();
+    Intake(const Intake&) = delete;
+    Intake& operator=(const Intake&) = delete;
+
+    // Called on the owner's thread just before a message is decrypted.
+    std::function<Admission(int source, const QByteArray& message)> admit;
+    // Called after results were applied and more taken: the queues may have room again.
+    std::function<void()> onProgress;
+
+    void enqueue(int source, const QByteArray& message);
+    bool hasRoom(int source) const;
+    bool isEmpty(int source) const;
+    // Drops what the source still has queued; its messages already started are still applied.
+    void forget(int source);
+    // Takes messages while there is room in flight.
+    void pump();
+    int inFlight() const { return int(inFlight_.size()); }
+    int threads() const { return pool_.maxThreadCount(); }
+
+private:
+    struct Job {
+        int source = 0;
+        QByteArray message;
+        QString text;
+        QString failure;
+        bool done = false; // set on the owner's thread
+    };
+
+    int maxInFlight() const { return threads() * MaxInFlightPerThread; }
+    void start(int source, const QByteArray& message);
+    void finished();
+
+    Decrypt decrypt_;
+    Apply apply_;
+    QThreadPool pool_;
+    std::map<int, std::deque<QByteArray>> queues_;
+    std::deque<std::shared_ptr<Job>> inFlight_; // in the order taken
+    int lastServed_ = 0;
+    bool applying_ = false;
+    // Receives the workers' results on the owner's thread; declared last, so it goes first
+    // and with it any result not yet delivered.
+    std::unique_ptr<QObject> context_ = std::make_unique<QObject>();
+};
