@@ -8,8 +8,8 @@
 // 2,000 valid messages in one write, the time until the last is on the pty and the server's
 // peak RSS growth, decrypted on every core and on one thread.
 
+#include "bench_support.h"
 #include "cipher/encrypted_text.h"
-#include "tests/pty_pair.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -30,48 +30,18 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
+using bench::microsSince;
+using bench::readExactly;
 const QString Key = "bench key";
 
-double microsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-bool readExactly(int fd, int count)
-{
-    char bytes[64];
-    int got = 0;
-    while (got < count) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 2000) <= 0)
-            return false;
-        const ssize_t n = ::read(fd, bytes, sizeof bytes);
-        if (n > 0)
-            got += int(n);
-    }
-    return true;
-}
-
 // As readExactly, for many bytes that come while the server works through a backlog.
-bool readExactlyLong(int fd, int count)
+bool readExactlyLong(int fd, qsizetype count)
 {
-    char bytes[4096];
-    int got = 0;
-    while (got < count) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 30000) <= 0)
+    for (qsizetype got = 0; got < count; got += 4096)
+        if (!readExactly(fd, std::min<qsizetype>(4096, count - got)))
             return false;
-        const ssize_t n = ::read(fd, bytes, sizeof bytes);
-        if (n > 0)
-            got += int(n);
-    }
     return true;
 }
 
@@ -273,24 +243,24 @@ void floodFigures(const QStringList& rateOption, const char* title)
 void burstFigures(const QByteArray& burst, int messageBytes, int count, int threads,
                   double* seconds, long* rssGrowthKb, double* cpu)
 {
-    PtyPair pty;
+    const bench::Pty pty;
     QTcpSocket client;
     quint16 port = 0;
-    auto server = startServer({"--device", pty.slavePath(), "--threads", QString::number(threads),
-                               "--max-rate", "1000000"},
-                              &port, client);
+    auto server = startServer(
+        {"--device", pty.device, "--threads", QString::number(threads), "--max-rate", "1000000"},
+        &port, client);
     if (!server)
         return;
     // One message first, so that the box is open and the server warm.
     client.write(EncryptText("?RX\r", Key).toLatin1());
     client.flush();
-    readExactly(pty.master(), messageBytes);
+    readExactly(pty.master, messageBytes);
     const long before = statusKb(server->processId(), "VmHWM:");
     const double cpuBefore = cpuSeconds(server->processId());
     const auto start = Clock::now();
     client.write(burst);
     client.flush();
-    if (!readExactlyLong(pty.master(), messageBytes * count))
+    if (!readExactlyLong(pty.master, messageBytes * count))
         std::fprintf(stderr, "not every message reached the pty\n");
     *seconds = microsSince(start) / 1e6;
     *rssGrowthKb = statusKb(server->processId(), "VmHWM:") - before;
@@ -303,7 +273,7 @@ void burstFigures(const QByteArray& burst, int messageBytes, int count, int thre
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    PtyPair pty;
+    const bench::Pty pty;
     quint16 port;
     {
         QTcpServer probe;
@@ -315,7 +285,7 @@ int main(int argc, char** argv)
     environment.insert("ZEPHRIN_KEY", Key);
     server.setProcessEnvironment(environment);
     server.setStandardOutputFile(QProcess::nullDevice()); // the log is written, as in service
-    server.start(ZEPHRIN_SERVER, {"--device", pty.slavePath(), "--port", QString::number(port)});
+    server.start(ZEPHRIN_SERVER, {"--device", pty.device, "--port", QString::number(port)});
     QTcpSocket client;
     for (int attempt = 0; attempt < 50 && client.state() != QAbstractSocket::ConnectedState;
          ++attempt) {
@@ -329,12 +299,12 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    measure("warm-up", "RX1\r", 20, client, pty.master());
+    measure("warm-up", "RX1\r", 20, client, pty.master);
     std::printf("medians in µs\n");
     // Padded Base64: the message's end shows at once.
-    print(measure("\"RX1\" + CR (padded message)", "RX1\r", 300, client, pty.master()));
+    print(measure("\"RX1\" + CR (padded message)", "RX1\r", 300, client, pty.master));
     // Unpadded: taken whole only after MessageStream::TailQuietMs without more bytes.
-    print(measure("\"RX1S\" + CR (unpadded message)", "RX1S\r", 30, client, pty.master()));
+    print(measure("\"RX1S\" + CR (unpadded message)", "RX1S\r", 30, client, pty.master));
 
     server.terminate();
     server.waitForFinished(5000);

@@ -8,45 +8,13 @@
 #include "platform/qt/event_gate.h"
 #include "platform/qt/qt_socket.h"
 #include "platform/qt/qt_toolkit.h"
-#include "pty_pair.h"
+#include "server_process.h"
 
-#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <gtest/gtest.h>
 
 namespace {
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// zephrin-server under the window's default key, stopped at the end.
-class SimulatedServer {
-public:
-    explicit SimulatedServer(const QStringList& options) : port(freePort())
-    {
-        process_.start(ZEPHRIN_SERVER,
-                       QStringList{"--simulate", "otrsp", "--port", QString::number(port)} +
-                           options);
-        EXPECT_TRUE(pumpUntil([&] { return log().contains("listening on"); }, 5000));
-    }
-    ~SimulatedServer()
-    {
-        process_.terminate();
-        if (!process_.waitForFinished(5000))
-            process_.kill();
-    }
-    QString log() { return log_ += QString::fromLocal8Bit(process_.readAllStandardOutput()); }
-    const quint16 port;
-
-private:
-    QProcess process_;
-    QString log_;
-};
 
 class WindowOnTheNetwork : public ::testing::Test {
 protected:
@@ -75,13 +43,14 @@ protected:
 
 TEST_F(WindowOnTheNetwork, TheOpeningCommandsGoAsFourMessagesAndTheirReportsLightTheLamps)
 {
-    SimulatedServer server({});
+    Server server({"--simulate", "otrsp"}, ResetKey);
     toolkit.menuEntry("mnuAux105On").setChecked(true);
-    connectTo(server.port);
+    connectTo(server.port());
     ASSERT_TRUE(pumpUntil([&] { return lit("shpFocus1") && lit("shpRx1"); }, 5000))
         << server.log().toStdString();
     EXPECT_EQ(toolkit.shape("shpNetStat").fillColor(), Colour::Green);
-    EXPECT_EQ(server.log().count("received"), 4) << server.log().toStdString();
+    EXPECT_TRUE(pumpUntil([&] { return server.log().count("text received") == 4; }))
+        << server.log().toStdString();
     form.RxFocus2_Click();
     form.mnuAux107On_Click();
     ASSERT_TRUE(pumpUntil([&] { return toolkit.textBox("txtAux1").text() == "Aux107 On"; }));
@@ -94,10 +63,10 @@ TEST_F(WindowOnTheNetwork, ReportsSplitOrBatchedByTheServerStillLightTheLamps)
 {
     for (const QStringList& options : {QStringList{"--split"}, QStringList{"--batch", "4"}}) {
         SCOPED_TRACE(options.join(" ").toStdString());
-        SimulatedServer server(options);
+        Server server(QStringList{"--simulate", "otrsp"} + options, ResetKey);
         for (const char* lamp : {"shpFocus1", "shpRx1"})
             toolkit.shape(lamp).setFillStyle(FillStyle::Transparent);
-        connectTo(server.port);
+        connectTo(server.port());
         EXPECT_TRUE(pumpUntil([&] { return lit("shpFocus1") && lit("shpRx1"); }, 5000));
         EXPECT_TRUE(toolkit.menuEntry("mnuAuxR2Off").checked());
         form.cmdDisconnect_Click();
@@ -107,8 +76,8 @@ TEST_F(WindowOnTheNetwork, ReportsSplitOrBatchedByTheServerStillLightTheLamps)
 TEST_F(WindowOnTheNetwork, AServerThatClosesOrRefusesIsShownAndNeverStopsTheWindow)
 {
     {
-        SimulatedServer server({"--close-after", "4"});
-        connectTo(server.port);
+        Server server({"--simulate", "otrsp", "--close-after", "4"}, ResetKey);
+        connectTo(server.port());
         ASSERT_TRUE(pumpUntil([&] { return status() == "Connection closed"; }, 5000));
         EXPECT_EQ(toolkit.shape("shpNetStat").fillColor(), Colour::Yellow);
         form.mnuTCPPort2_Click();

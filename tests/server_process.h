@@ -1,0 +1,59 @@
+#pragma once
+
+// zephrin-server as a process of the test, on a loopback port the test picks, stopped with
+// SIGTERM at the end.
+
+#include "pty_pair.h"
+
+#include <QProcess>
+#include <QTcpServer>
+#include <gtest/gtest.h>
+
+// The key of the servers the tests start, unless a test names another.
+inline const QString Key = "shack key";
+
+inline quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// The server on a port of the test's choosing, stopped with SIGTERM at the end.
+class Server {
+public:
+    explicit Server(QStringList arguments, const QString& environmentKey = Key)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ZEPHRIN_KEY", environmentKey);
+        process_.setProcessEnvironment(environment);
+        port_ = freePort();
+        process_.start(ZEPHRIN_SERVER, arguments << "--port" << QString::number(port_));
+        EXPECT_TRUE(waitForLog("listening on")) << log_.toStdString();
+    }
+    ~Server()
+    {
+        process_.terminate();
+        EXPECT_TRUE(process_.waitForFinished(5000));
+        EXPECT_EQ(process_.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process_.exitCode(), 0);
+        if (process_.state() != QProcess::NotRunning)
+            process_.kill();
+        process_.waitForFinished(3000);
+    }
+    quint16 port() const { return port_; }
+    bool waitForLog(const QString& text, int timeoutMs = 5000)
+    {
+        return pumpUntil([&] { return log().contains(text); }, timeoutMs);
+    }
+    QString log()
+    {
+        log_ += QString::fromLocal8Bit(process_.readAllStandardOutput());
+        return log_;
+    }
+
+private:
+    QProcess process_;
+    quint16 port_ = 0;
+    QString log_;
+};
