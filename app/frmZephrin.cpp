@@ -80,11 +80,29 @@ void frmZephrin::wireEvents()
             &F::mnuAux213On_Click, &F::mnuAux214On_Click, &F::mnuAux215On_Click,
         },
     };
+    static constexpr Handler renameHandlers[2][15] = {
+        {
+            &F::mnuRenameAux101_Click, &F::mnuRenameAux102_Click, &F::mnuRenameAux103_Click,
+            &F::mnuRenameAux104_Click, &F::mnuRenameAux105_Click, &F::mnuRenameAux106_Click,
+            &F::mnuRenameAux107_Click, &F::mnuRenameAux108_Click, &F::mnuRenameAux109_Click,
+            &F::mnuRenameAux110_Click, &F::mnuRenameAux111_Click, &F::mnuRenameAux112_Click,
+            &F::mnuRenameAux113_Click, &F::mnuRenameAux114_Click, &F::mnuRenameAux115_Click,
+        },
+        {
+            &F::mnuRenameAux201_Click, &F::mnuRenameAux202_Click, &F::mnuRenameAux203_Click,
+            &F::mnuRenameAux204_Click, &F::mnuRenameAux205_Click, &F::mnuRenameAux206_Click,
+            &F::mnuRenameAux207_Click, &F::mnuRenameAux208_Click, &F::mnuRenameAux209_Click,
+            &F::mnuRenameAux210_Click, &F::mnuRenameAux211_Click, &F::mnuRenameAux212_Click,
+            &F::mnuRenameAux213_Click, &F::mnuRenameAux214_Click, &F::mnuRenameAux215_Click,
+        },
+    };
     // clang-format on
-    for (int n = 0; n < 15; ++n) {
-        wire(*mnuAux1On[n], auxOnHandlers[0][n]);
-        wire(*mnuAux2On[n], auxOnHandlers[1][n]);
-    }
+    for (int radio = 1; radio <= 2; ++radio)
+        for (int n = 1; n <= 15; ++n) {
+            wire(*auxOnEntry(radio, n), auxOnHandlers[radio - 1][n - 1]);
+            wire(ui.menuEntry(QString("mnuRenameAux%1%2").arg(radio).arg(n, 2, 10, QChar('0'))),
+                 renameHandlers[radio - 1][n - 1]);
+        }
     wire(*mnuAuxR1Off, &frmZephrin::mnuAuxR1Off_Click);
     wire(*mnuAuxR2Off, &frmZephrin::mnuAuxR2Off_Click);
     wire(*mnuInterlockingAux, &frmZephrin::mnuInterlockingAux_Click);
@@ -99,6 +117,10 @@ void frmZephrin::wireEvents()
     wire(*mnuTCPPort2, &frmZephrin::mnuTCPPort2_Click);
     wire(*mnuNetAutoconnect, &frmZephrin::mnuNetAutoconnect_Click);
     wire(ui.menuEntry("mnuChangeKey"), &frmZephrin::mnuChangeKey_Click);
+    wire(ui.menuEntry("mnuResetAux"), &frmZephrin::mnuResetAux_Click);
+    wire(ui.menuEntry("mnuUserGuide"), &frmZephrin::mnuUserGuide_Click);
+    wire(ui.menuEntry("mnuViewReadme"), &frmZephrin::mnuViewReadme_Click);
+    wire(ui.menuEntry("mnuHelpAbout"), &frmZephrin::mnuHelpAbout_Click);
     wskClient.onEvents({
         .connected = [this] { wskClient_Connect(); },
         .closedByPeer = [this] { wskClient_Close(); },

@@ -26,10 +26,48 @@ public:
     QString autoconnect; // "1" connect to the server at start-up, "0" not
     QString Password;    // the network key, in plain text
 
-    // Lifecycle
+    // Lifecycle, help and About
     void Form_Load();
     void Form_Unload(int& cancel);
     void Exit_Click();
+    void mnuUserGuide_Click();
+    void mnuViewReadme_Click();
+    void mnuHelpAbout_Click();
+
+    // Aux names
+    void mnuRenameAux101_Click() { renameClick(1, 1); }
+    void mnuRenameAux102_Click() { renameClick(1, 2); }
+    void mnuRenameAux103_Click() { renameClick(1, 3); }
+    void mnuRenameAux104_Click() { renameClick(1, 4); }
+    void mnuRenameAux105_Click() { renameClick(1, 5); }
+    void mnuRenameAux106_Click() { renameClick(1, 6); }
+    void mnuRenameAux107_Click() { renameClick(1, 7); }
+    void mnuRenameAux108_Click() { renameClick(1, 8); }
+    void mnuRenameAux109_Click() { renameClick(1, 9); }
+    void mnuRenameAux110_Click() { renameClick(1, 10); }
+    void mnuRenameAux111_Click() { renameClick(1, 11); }
+    void mnuRenameAux112_Click() { renameClick(1, 12); }
+    void mnuRenameAux113_Click() { renameClick(1, 13); }
+    void mnuRenameAux114_Click() { renameClick(1, 14); }
+    void mnuRenameAux115_Click() { renameClick(1, 15); }
+    void mnuRenameAux201_Click() { renameClick(2, 1); }
+    void mnuRenameAux202_Click() { renameClick(2, 2); }
+    void mnuRenameAux203_Click() { renameClick(2, 3); }
+    void mnuRenameAux204_Click() { renameClick(2, 4); }
+    void mnuRenameAux205_Click() { renameClick(2, 5); }
+    void mnuRenameAux206_Click() { renameClick(2, 6); }
+    void mnuRenameAux207_Click() { renameClick(2, 7); }
+    void mnuRenameAux208_Click() { renameClick(2, 8); }
+    void mnuRenameAux209_Click() { renameClick(2, 9); }
+    void mnuRenameAux210_Click() { renameClick(2, 10); }
+    void mnuRenameAux211_Click() { renameClick(2, 11); }
+    void mnuRenameAux212_Click() { renameClick(2, 12); }
+    void mnuRenameAux213_Click() { renameClick(2, 13); }
+    void mnuRenameAux214_Click() { renameClick(2, 14); }
+    void mnuRenameAux215_Click() { renameClick(2, 15); }
+    void mnuResetAux_Click();
+    // Gives all thirty outputs their default names, and stores them.
+    void renameAux();
 
     // Focus commands and the send path
     void TxFocus1_Click() { focusClick(FocusAction::TxFocus1, "TxFocus1_click"); }
@@ -170,6 +208,12 @@ private:
     // Saves a setting; a store that cannot be written is said once a session, and the operation
     // that saves goes on.
     void store(SettingKey key, const QString& value);
+    void store(const QString& section, const QString& key, const QString& value);
+    void restoreSettings();
+    void restorePort();
+    void restoreAuxNames();
+    void connectAutomatically();
+    void renameClick(int radio, int output);
     QString storedOption(SettingKey key) const;
     template <typename Step> void resumeNext(Step&& step);
     void selectComPort(int number);

@@ -1,20 +1,73 @@
-// Start-up and shut-down of the window.
+// Start-up and shut-down of the window, the settings they keep, and the Help menu.
 
 #include "cipher/encrypted_text.h"
 #include "frmZephrin.h"
 #include "handler_trap.h"
+#include "platform/launcher.h"
 #include "platform/runtime_error.h"
 #include "platform/serial_port.h"
 #include "platform/settings_store.h"
 #include "platform/socket.h"
 #include "text_numbers.h"
 
+#include <cmath>
+
+namespace {
+constexpr std::uint32_t AuxBoxColour = Colour::Cyan;
+} // namespace
+
 void frmZephrin::Form_Load()
 {
-    ui.application().setTitle(AppName);
     // Said once, now, rather than by a misleading message when a stored value is missed.
     if (const QString problem = settings.readProblem(); !problem.isEmpty())
         msgBox(problem, MsgBoxStyle::Exclamation, "Settings not read");
+
+    bool switchAuxOff = false;
+    trapped("form_load", [&] {
+        restoreSettings();
+        if (port.isEmpty()) {
+            msgBox("Please select a com port first", MsgBoxStyle::Information, "Port error");
+            return connectAutomatically();
+        }
+        restorePort();
+        if (protocol.isEmpty()) {
+            msgBox("Please select a protocol first", MsgBoxStyle::Information, "Protocol error");
+            return connectAutomatically();
+        }
+        const double chosen = numericValue(protocol);
+        if (chosen == 1)
+            mnuOTRSP_Click();
+        else if (chosen == 2)
+            mnuMK2R_Click();
+        restoreAuxNames();
+        for (TextBox* box : {txtAux1, txtAux2})
+            box->setVisible(false);
+        for (TextBox* box : {txtAux1, txtAux2})
+            box->setBackColor(AuxBoxColour);
+        switchAuxOff = true;
+    });
+    if (!switchAuxOff)
+        return;
+    // Both radios' outputs off, on the serial port whatever the link; a port that is not open
+    // fails the first write, which skips the rest silently.
+    try {
+        const auto chosen = chosenProtocol();
+        if (chosen) {
+            for (int radio : {1, 2})
+                writeSerial(auxCommand(*chosen, radio, 0) + CarriageReturn);
+            markAux(1, 0);
+            markAux(2, 0);
+        }
+    } catch (const RuntimeError&) {
+    }
+    trapped("form_load", [&] { connectAutomatically(); });
+}
+
+// The key, the options, the window position and the serial port's set-up, then the port and
+// protocol as stored.
+void frmZephrin::restoreSettings()
+{
+    ui.application().setTitle(AppName);
     // The key is kept encrypted under the application's name, and stored back at every start.
     Password = DecryptText(readSetting(settings, Setting::Password, EncryptText(ResetKey, AppName)),
                            AppName);
@@ -23,21 +76,47 @@ void frmZephrin::Form_Load()
     mnuInterlockingAux->setChecked(interlock == "1");
     autoconnect = storedOption(Setting::Autoconnect);
     mnuNetAutoconnect->setChecked(autoconnect == "1");
+    FormWindow& window = ui.window();
+    window.setTop(static_cast<float>(numericValue(readSetting(settings, Setting::FormTop, "0"))));
+    window.setLeft(static_cast<float>(numericValue(readSetting(settings, Setting::FormLeft, "0"))));
     // Every received burst raises the receive event; the box's modem lines stay quiet.
     MSComm1.setRThreshold(1);
     MSComm1.setRTSEnable(false);
     MSComm1.setDTREnable(false);
+    protocol = readSetting(settings, Setting::Protocol);
+    port = readSetting(settings, Setting::Port);
+}
+
+// The stored port's own menu entry, as if the operator chose it; a number that names no entry
+// does nothing.
+void frmZephrin::restorePort()
+{
+    const double number = leadingNumber(port);
+    if (number >= 1 && number <= 16 && number == std::floor(number))
+        selectComPort(int(number));
+    else if (number == 9876)
+        mnuTCPPort1_Click();
+    else if (number == 9875)
+        mnuTCPPort2_Click();
+}
+
+void frmZephrin::connectAutomatically()
+{
+    if (autoconnect != "1" || !readsAsNumber(mode, 2))
+        return;
+    if (readSetting(settings, Setting::Host).isEmpty())
+        return;
+    const int serverPort = int(std::round(numericValue(readSetting(settings, Setting::Port))));
+    if (serverPort <= 1024 || serverPort >= 65536)
+        return;
+    connectToServer(readSetting(settings, Setting::Host), serverPort);
 }
 
 // An option is on when its stored value is the number 1, and off otherwise: a damaged value
 // must not leave an option that its menu entry cannot change.
 QString frmZephrin::storedOption(SettingKey key) const
 {
-    try {
-        return numericValue(readSetting(settings, key)) == 1 ? "1" : "0";
-    } catch (const RuntimeError&) {
-        return "0";
-    }
+    return readsAsNumber(readSetting(settings, key), 1) ? "1" : "0";
 }
 
 void frmZephrin::closeLinksAndStorePosition()
@@ -65,10 +144,32 @@ void frmZephrin::Exit_Click()
 
 void frmZephrin::store(SettingKey key, const QString& value)
 {
+    store(key.section, key.key, value);
+}
+
+void frmZephrin::store(const QString& section, const QString& key, const QString& value)
+{
     try {
-        saveSetting(settings, key, value);
+        settings.saveSetting(AppName, section, key, value);
     } catch (const RuntimeError& e) {
         if (!std::exchange(saveFailureShown, true))
             msgBox(e.description(), MsgBoxStyle::Exclamation, "Settings not saved");
     }
+}
+
+void frmZephrin::mnuUserGuide_Click()
+{
+    trapped("UserGuide_click",
+            [&] { launcher.openDocument(ui.application().path() + "/Zephrin.chm"); });
+}
+
+void frmZephrin::mnuViewReadme_Click()
+{
+    trapped("ReadMe_click",
+            [&] { launcher.openDocument(ui.application().path() + "/readme.txt"); });
+}
+
+void frmZephrin::mnuHelpAbout_Click()
+{
+    msgBox("Zephrin Version 3.2 by Quillon", MsgBoxStyle::OkOnly, AppName);
 }

@@ -42,3 +42,12 @@ double leadingNumber(const QString& text)
     digits.remove(' ').remove('\t');
     return digits.toDouble();
 }
+
+bool readsAsNumber(const QString& text, double number)
+{
+    try {
+        return numericValue(text) == number;
+    } catch (const RuntimeError&) {
+        return false;
+    }
+}

@@ -11,3 +11,6 @@ double numericValue(const QString& text);
 // The number at the start of the text: digits (and sign, point, exponent) up to the first
 // character that cannot continue it. Never fails: text that does not begin with a number is 0.
 double leadingNumber(const QString& text);
+
+// True when the whole text reads as the number; text that is no number is not.
+bool readsAsNumber(const QString& text, double number);

@@ -38,6 +38,8 @@ constexpr SettingKey FormLeft{"settings", "FormLeft"};
 constexpr SettingKey FormTop{"settings", "FormTop"};
 // Section of the operator's device for each COM number, keys "COM1" to "COM16".
 constexpr const char* SerialPortsSection = "serial ports";
+// Section of the operator's names for the aux outputs, keys "aux101" to "aux215".
+constexpr const char* AuxNamesSection = "aux menu names";
 } // namespace Setting
 
 inline QString readSetting(const SettingsStore& store, SettingKey key,

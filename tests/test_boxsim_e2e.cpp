@@ -40,6 +40,7 @@ protected:
     void SetUp() override
     {
         form.Form_Load();
+        dialog.boxes.clear(); // start-up asks for a port
         window->show();
     }
     void connectTo(BoxSim& box)
@@ -113,6 +114,7 @@ protected:
     {
         fakes.store.values["Zephrin/serial ports/COM3"] = pty.slavePath();
         form.Form_Load();
+        dialog.boxes.clear(); // start-up asks for a port
         form.mnuPortsCom3_Click();
         ASSERT_TRUE(serial.portOpen());
         form.protocol = "1";

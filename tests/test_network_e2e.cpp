@@ -27,6 +27,7 @@ protected:
     void SetUp() override
     {
         form.Form_Load();
+        fakes.ui.dialog.boxes.clear(); // start-up asks for a port
         form.mnuTCPPort1_Click();
         form.protocol = "1";
     }

@@ -31,6 +31,7 @@ protected:
     {
         mapCom(3, pty.slavePath());
         form.Form_Load();
+        ui.dialog.boxes.clear(); // start-up asks for a port
     }
     void mapCom(int n, const QString& device)
     {

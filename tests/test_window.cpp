@@ -27,7 +27,7 @@ class WindowTest : public ::testing::Test {
 protected:
     EventGate gate;
     FakePlatform fakes;
-    QtToolkit toolkit{gate};
+    QtToolkit toolkit{gate, &fakes.ui.dialog};
     FakeSerialPort& serial = fakes.serial;
     frmZephrin form{{toolkit, serial, fakes.socket, fakes.store, fakes.launcher}};
     QMainWindow* window = toolkit.mainWindow();
@@ -234,12 +234,13 @@ TEST(SettingsFile, ThatCannotBeReadOrWrittenIsReportedOnceAndNothingElseFails)
     QDir(file).removeRecursively();
 
     const auto& boxes = fakes.ui.dialog.boxes;
-    ASSERT_EQ(boxes.size(), 2u) << fakes.ui.dialog.prompts().join("\n").toStdString();
+    ASSERT_EQ(boxes.size(), 3u) << fakes.ui.dialog.prompts().join("\n").toStdString();
     EXPECT_EQ(boxes[0].title, "Settings not read");
-    EXPECT_EQ(boxes[1].title, "Settings not saved");
-    for (const ShownBox& box : boxes) {
-        EXPECT_TRUE(box.prompt.contains(file + ": a folder stands where the file should be"));
-        EXPECT_EQ(box.style, MsgBoxStyle::Exclamation);
+    EXPECT_EQ(boxes[1].title, "Settings not saved"); // the key, stored at every start
+    EXPECT_EQ(boxes[2].prompt, "Please select a com port first");
+    for (int i : {0, 1}) {
+        EXPECT_TRUE(boxes[i].prompt.contains(file + ": a folder stands where the file should be"));
+        EXPECT_EQ(boxes[i].style, MsgBoxStyle::Exclamation);
     }
     EXPECT_TRUE(boxes[1].prompt.contains("Changes last only for this session"));
     EXPECT_TRUE(fakes.ui.menuEntry("mnuPortsCom1").isChecked);
