@@ -124,12 +124,13 @@ struct ShownBox {
 struct FakeDialogs : Dialogs {
     std::vector<ShownBox> boxes;
     std::function<void()> whileOpen; // what happens while the next box is open
+    int yesNoAnswer = MsgBoxAnswer::No;
     int msgBox(const QString& prompt, int style, const QString& title) override
     {
         boxes.push_back({prompt, style, title});
         if (auto during = std::exchange(whileOpen, {}))
             during();
-        return MsgBoxAnswer::Ok;
+        return (style & 7) == MsgBoxStyle::YesNo ? yesNoAnswer : MsgBoxAnswer::Ok;
     }
     std::vector<std::optional<QString>> answers; // to the next input boxes, in order
     QStringList proposed;                        // what each input box offered
