@@ -3,11 +3,17 @@
 
 #include <QApplication>
 #include <QMainWindow>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
 
 // Qt aborts when it finds no display; say so in one line, with what to do instead.
-static bool displayAvailable()
+bool displayAvailable()
 {
     const auto set = [](const char* name) {
         const char* value = std::getenv(name);
@@ -15,6 +21,17 @@ static bool displayAvailable()
     };
     return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
+
+int signalPipe[2] = {-1, -1};
+bool quitting = false;
+
+void forwardSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -29,8 +46,32 @@ int main(int argc, char* argv[])
 
     QtPlatform platform;
     frmZephrin form(platform.bundle());
+    QMainWindow* window = platform.toolkit.mainWindow();
+
+    // kill, Ctrl+C and a closed terminal end the program as closing its window does: both links
+    // closed (no lock file left behind), the window's position stored.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
+        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+            char byte = 0;
+            [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &byte, 1);
+            // A message box may be waiting for an answer that will not come.
+            while (QWidget* box = QApplication::activeModalWidget())
+                box->close();
+            window->close();
+            quitting = true;
+            QCoreApplication::quit();
+        });
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+            std::signal(signal, forwardSignal);
+    }
+    // Logging out ends the event loop without closing the window first.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, window, [window] { window->close(); });
+
     // Start-up is the first handler: port events that come while it runs wait for it to end.
     platform.gate.run([&] { form.Form_Load(); });
-    platform.toolkit.mainWindow()->show();
+    if (quitting) // asked to end while start-up's boxes were open
+        return 0;
+    window->show();
     return app.exec();
 }

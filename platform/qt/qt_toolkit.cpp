@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QScreen>
 #include <stdexcept>
 
 namespace {
@@ -226,7 +227,19 @@ protected:
     {
         if (!ending && unload)
             unload();
+        ending = true; // once, however the program ends
         event->accept();
+    }
+    void showEvent(QShowEvent* event) override
+    {
+        // A position stored on a screen that is no longer there: where it can be seen.
+        const QRect frame = frameGeometry();
+        bool seen = false;
+        for (const QScreen* screen : QGuiApplication::screens())
+            seen = seen || screen->availableGeometry().intersects(frame);
+        if (!seen && QGuiApplication::primaryScreen())
+            move(QGuiApplication::primaryScreen()->availableGeometry().topLeft());
+        QMainWindow::showEvent(event);
     }
 };
 
