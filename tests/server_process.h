@@ -22,12 +22,13 @@ inline quint16 freePort()
 // The server on a port of the test's choosing, stopped with SIGTERM at the end.
 class Server {
 public:
-    explicit Server(QStringList arguments, const QString& environmentKey = Key)
+    explicit Server(QStringList arguments, const QString& environmentKey = Key,
+                    quint16 port = freePort())
+        : port_(port)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("ZEPHRIN_KEY", environmentKey);
         process_.setProcessEnvironment(environment);
-        port_ = freePort();
         process_.start(ZEPHRIN_SERVER, arguments << "--port" << QString::number(port_));
         EXPECT_TRUE(waitForLog("listening on")) << log_.toStdString();
     }
