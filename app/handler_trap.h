@@ -24,7 +24,7 @@ template <typename Body> void frmZephrin::trapped(const QString& label, Body&& b
         description = e.description();
     } catch (const std::exception& e) {
         // Not expected from the platform; reported instead of ending the program.
-        number = 51;
+        number = ErrorNumber::InternalError;
         description = QString("Internal error: %1").arg(QString::fromLocal8Bit(e.what()));
     }
     msgBox(errorPrefix(label) + QString::number(number) + " - " + description,

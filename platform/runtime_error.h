@@ -34,6 +34,5 @@ constexpr int DeviceUnavailable = 8010;
 constexpr int LineSettingsRefused = 8015;
 constexpr int PortNotOpen = 8018;
 constexpr int WrongSocketState = 40006;
-constexpr int InvalidSocketOperation = 40020;
 constexpr int CipherFailure = -2147221504;
 } // namespace ErrorNumber
