@@ -37,12 +37,14 @@ void frmZephrin::mnuResetAux_Click()
 void frmZephrin::renameAux()
 {
     trapped("rename_Aux", [&] {
+        std::vector<std::pair<QString, QString>> names;
         for (int radio : {1, 2})
             for (int output = 1; output <= 15; ++output) {
                 const QString name = defaultAuxCaption(radio, output);
                 auxOnEntry(radio, output)->setCaption(name);
-                store(Setting::AuxNamesSection, auxNameKey(radio, output), name);
+                names.emplace_back(auxNameKey(radio, output), name);
             }
+        storeAll(Setting::AuxNamesSection, names);
     });
 }
 

@@ -209,6 +209,7 @@ private:
     // that saves goes on.
     void store(SettingKey key, const QString& value);
     void store(const QString& section, const QString& key, const QString& value);
+    void storeAll(const QString& section, const std::vector<std::pair<QString, QString>>& values);
     void restoreSettings();
     void restorePort();
     void restoreAuxNames();

@@ -149,8 +149,14 @@ void frmZephrin::store(SettingKey key, const QString& value)
 
 void frmZephrin::store(const QString& section, const QString& key, const QString& value)
 {
+    storeAll(section, {{key, value}});
+}
+
+void frmZephrin::storeAll(const QString& section,
+                          const std::vector<std::pair<QString, QString>>& values)
+{
     try {
-        settings.saveSetting(AppName, section, key, value);
+        settings.saveSettings(AppName, section, values);
     } catch (const RuntimeError& e) {
         if (!std::exchange(saveFailureShown, true))
             msgBox(e.description(), MsgBoxStyle::Exclamation, "Settings not saved");

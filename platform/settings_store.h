@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <utility>
+#include <vector>
 
 // The application name under which the settings live; also the window's title.
 constexpr const char* AppName = "Zephrin";
@@ -14,6 +16,9 @@ public:
                                const QString& key, const QString& defaultValue = {}) const = 0;
     virtual void saveSetting(const QString& application, const QString& section, const QString& key,
                              const QString& value) = 0;
+    // Several values of one section, written together.
+    virtual void saveSettings(const QString& application, const QString& section,
+                              const std::vector<std::pair<QString, QString>>& values) = 0;
     // Where the operator finds the store to edit it by hand, for messages.
     virtual QString location() const = 0;
     // Why the stored settings cannot be read, with what to do; empty when they can.

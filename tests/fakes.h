@@ -203,8 +203,14 @@ struct FakeSettingsStore : SettingsStore {
     void saveSetting(const QString& a, const QString& s, const QString& k,
                      const QString& v) override
     {
+        saveSettings(a, s, {{k, v}});
+    }
+    void saveSettings(const QString& a, const QString& s,
+                      const std::vector<std::pair<QString, QString>>& kv) override
+    {
         ++saves;
-        values[a + "/" + s + "/" + k] = v;
+        for (const auto& [k, v] : kv)
+            values[a + "/" + s + "/" + k] = v;
     }
     QString location() const override { return "/home/op/.config/Zephrin/Zephrin.conf"; }
     QString readProblem() const override { return {}; }

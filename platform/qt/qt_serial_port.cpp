@@ -19,6 +19,7 @@ constexpr int BurstMaxBytes = 128;
 // Received bursts that wait for the window (while a handler or its modal box runs) are kept up
 // to this many bytes; past it the oldest go. The pane shows far less than this anyway.
 constexpr qsizetype HeldBytesLimit = qsizetype(64) * 1024;
+constexpr int BurstsPerTurn = 32;
 
 struct LineSettings {
     qint32 baud;
@@ -292,20 +293,22 @@ void QtSerialPort::endBurst()
 
 void QtSerialPort::raiseReceive()
 {
-    // One event waits at a time; each takes one burst and raises the next.
+    // One posted call waits at a time. It hands the waiting bursts to the window one receive
+    // event each, in order, a few at a turn of the event loop: what piled up behind a message
+    // box comes at once, and the window still repaints and takes clicks in between.
     if (rThreshold_ <= 0 || !handler_ || receivePending_ || held_.empty())
         return;
     receivePending_ = true;
     gate_.post(&port_, [this] {
         receivePending_ = false;
-        if (held_.empty())
-            return;
-        delivered_ = held_.front();
-        heldBytes_ -= delivered_.size();
-        held_.pop_front();
-        commEvent_ = EventReceive;
-        handler_();
-        delivered_.clear();
+        for (int n = 0; n < BurstsPerTurn && !held_.empty(); ++n) {
+            delivered_ = held_.front();
+            heldBytes_ -= delivered_.size();
+            held_.pop_front();
+            commEvent_ = EventReceive;
+            handler_();
+            delivered_.clear();
+        }
         raiseReceive();
     });
 }

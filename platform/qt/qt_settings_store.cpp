@@ -45,8 +45,16 @@ QString QtSettingsStore::getSetting(const QString& application, const QString& s
 void QtSettingsStore::saveSetting(const QString& application, const QString& section,
                                   const QString& key, const QString& value)
 {
+    saveSettings(application, section, {{key, value}});
+}
+
+// One rewrite of the file for all of them: each is a full write with its disk syncs.
+void QtSettingsStore::saveSettings(const QString& application, const QString& section,
+                                   const std::vector<std::pair<QString, QString>>& values)
+{
     QSettings store(QSettings::NativeFormat, QSettings::UserScope, Organisation, application);
-    store.setValue(settingsKey(section, key), value);
+    for (const auto& [key, value] : values)
+        store.setValue(settingsKey(section, key), value);
     // The file holds the network key: readable by its owner only, from its first byte on.
     const mode_t previousMask = ::umask(077);
     store.sync();

@@ -11,6 +11,8 @@ public:
                        const QString& defaultValue) const override;
     void saveSetting(const QString& application, const QString& section, const QString& key,
                      const QString& value) override;
+    void saveSettings(const QString& application, const QString& section,
+                      const std::vector<std::pair<QString, QString>>& values) override;
     QString location() const override;
     QString readProblem() const override;
 };
