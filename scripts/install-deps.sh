@@ -10,6 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 clang-tidy libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-liberation2
+  libxcb1-dev
 )
 
 missing=()
