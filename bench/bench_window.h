@@ -1,0 +1,98 @@
+#pragma once
+
+// The real window on the real serial port, with message boxes that the benchmark plays: each
+// box is counted, and while it is "open" it runs the benchmark's own action inside a nested
+// event loop, as a modal box would.
+
+#include "app/frmZephrin.h"
+#include "bench_support.h"
+#include "platform/qt/qt_platform.h"
+
+#include <QCoreApplication>
+#include <QMainWindow>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+namespace bench {
+
+class PlayedDialogs : public Dialogs {
+public:
+    // Runs while a box is open, with the box's prompt; the box closes when it returns.
+    std::function<void(const QString& prompt)> whileOpen;
+    QStringList prompts;
+    Clock::time_point lastClosed;
+
+    int msgBox(const QString& prompt, int style, const QString&) override
+    {
+        prompts << prompt;
+        if (whileOpen)
+            whileOpen(prompt);
+        lastClosed = Clock::now();
+        return (style & MsgBoxStyle::YesNo) ? MsgBoxAnswer::Yes : MsgBoxAnswer::Ok;
+    }
+    std::optional<QString> inputBox(const QString&, const QString&, const QString&) override
+    {
+        return std::nullopt;
+    }
+};
+
+// QtPlatform with the played boxes in place of the real ones.
+struct WindowPlatform {
+    EventGate gate;
+    QtSettingsStore settings;
+    SerialDeviceMap devices{settings};
+    QtSerialPort serialPort{devices, gate};
+    QtSocket socket{gate};
+    QtLauncher launcher;
+    PlayedDialogs dialogs;
+    QtToolkit toolkit{gate, &dialogs};
+
+    Platform bundle() { return {toolkit, serialPort, socket, settings, launcher}; }
+};
+
+// Stores COM1 mapped to `device` and OTRSP chosen, so that start-up opens the port and sends the
+// protocol's opening commands, as it does for an operator who has used the program before.
+inline void storeSerialOtrsp(SettingsStore& settings, const QString& device)
+{
+    settings.saveSetting(AppName, Setting::SerialPortsSection, "COM1", device);
+    saveSetting(settings, Setting::Port, "1");
+    saveSetting(settings, Setting::Protocol, "1");
+}
+
+// Reads and drops whatever the program has written to the box.
+inline void drain(int masterFd)
+{
+    char bytes[4096];
+    while (::read(masterFd, bytes, sizeof bytes) > 0) {
+    }
+}
+
+// Writes all of `data` to the non-blocking pty master, pumping the window's event loop whenever
+// the pty is full, so that the program reads as fast as it can.
+inline void writePumping(int masterFd, const QByteArray& data)
+{
+    qsizetype sent = 0;
+    while (sent < data.size()) {
+        const ssize_t n = ::write(masterFd, data.constData() + sent,
+                                  size_t(std::min<qsizetype>(data.size() - sent, 4096)));
+        if (n > 0)
+            sent += n;
+        else
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+}
+
+// Pumps the event loop until `done` or the timeout; false on the timeout.
+template <typename Done> bool pumpUntil(Done done, int timeoutMs)
+{
+    const auto start = Clock::now();
+    while (!done()) {
+        if (microsSince(start) > timeoutMs * 1000.0)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    return true;
+}
+
+} // namespace bench
