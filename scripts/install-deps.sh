@@ -11,6 +11,7 @@ packages=(
   clang-14 clang-tidy libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-liberation2
   fp-utils xchm xdg-utils
+  dpkg-dev lintian appstream x11-utils
 )
 
 missing=()
