@@ -26,7 +26,7 @@ for path in ./usr/lib/zephrin/zephrin ./usr/lib/zephrin/Zephrin.chm ./usr/lib/ze
     ./usr/share/metainfo/org.zephrin.Zephrin.metainfo.xml \
     ./usr/share/man/man1/zephrin.1.gz ./usr/share/man/man1/zephrin-server.1.gz \
     ./lib/systemd/system/zephrin-server.service \
-    ./usr/share/doc/zephrin/copyright ./usr/share/doc/zephrin/changelog.Debian.gz \
+    ./usr/share/doc/zephrin/copyright ./usr/share/doc/zephrin/changelog.gz \
     ./usr/share/doc/zephrin/99-zephrin.rules.example; do
   grep -qx -- "$path" <<<"$listing" || fail "the package lacks $path"
 done
