@@ -12,7 +12,7 @@ bash scripts/package.sh
 deb="$(ls "$PWD"/build-deb/zephrin_3.2_*.deb)"
 
 echo "== lintian"
-lintian_out="$(lintian "$deb" 2>&1 || true)"
+lintian_out="$(lintian -I "$deb" 2>&1 || true)"
 echo "${lintian_out:-(no tags)}"
 if grep -q '^E:' <<<"$lintian_out"; then fail "lintian reports errors"; fi
 appstreamcli validate --no-net docs/org.zephrin.Zephrin.metainfo.xml
@@ -51,9 +51,10 @@ trap 'rm -rf "$config"' EXIT
 XDG_CONFIG_HOME="$config" xvfb-run -a bash -c '
   zephrin & pid=$!
   for _ in $(seq 150); do
-    # The main window, or first the box asking for a port when no settings are stored yet.
-    if xwininfo -root -tree 2>/dev/null | grep -qiE "\"(zephrin|please select a com port first)"; then
-      xwininfo -root -tree | grep -iE "\"(zephrin|please)" | head -3
+    # A real window of the program: the main window, or first the box asking for a port
+    # ("Please select a com port first") when no settings are stored yet.
+    if xwininfo -root -tree 2>/dev/null | grep -qE "\(\"zephrin\" \"Zephrin\"\) +[0-9]{3,}x"; then
+      xwininfo -root -tree | grep -E "\(\"zephrin\" \"Zephrin\"\)"
       kill -TERM $pid
       wait $pid; status=$?
       echo "zephrin ended with status $status after SIGTERM"
@@ -71,10 +72,14 @@ $sudo env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q zephrin
 left=0
 while IFS= read -r path; do
   [ -n "$path" ] && [ "$path" != "/." ] || continue
-  if [ -L "$path" ] || [ -f "$path" ]; then
+  # Folders (also /lib, a link to usr/lib) may stay when not empty or when other packages own
+  # them; every file and link of the package must go.
+  if [ -d "$path" ]; then
+    if [ -z "$(ls -A "$path")" ] && ! dpkg -S "$path" >/dev/null 2>&1; then
+      echo "left behind: empty folder $path"; left=1
+    fi
+  elif [ -e "$path" ] || [ -L "$path" ]; then
     echo "left behind: $path"; left=1
-  elif [ -d "$path" ] && [ -z "$(ls -A "$path")" ] && ! dpkg -S "$path" >/dev/null 2>&1; then
-    echo "left behind: empty folder $path"; left=1
   fi
 done <<<"$files"
 [ $left -eq 0 ] || fail "apt-get remove left files of the package behind"
