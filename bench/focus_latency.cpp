@@ -43,7 +43,6 @@ int main(int argc, char** argv)
     QtPlatform platform;
     platform.settings.saveSetting(AppName, Setting::SerialPortsSection, "COM1", pty.device);
     frmZephrin form(platform.bundle());
-    form.Form_Load();
     form.mnuPortsCom1_Click();
     form.protocol = "2";
     auto* button = platform.toolkit.mainWindow()->findChild<QAbstractButton*>("RxFocus1");

@@ -28,7 +28,7 @@ int main(int argc, char** argv)
     QtPlatform platform;
     platform.settings.saveSetting(AppName, "settings", "port", QString::number(peer.serverPort()));
     frmZephrin form(platform.bundle());
-    form.Form_Load();
+    form.Password = ResetKey; // start-up would ask for a port first: the key is all it needs
     form.mnuTCPPort1_Click();
     form.protocol = "1";
     platform.socket.connectTo("127.0.0.1", peer.serverPort());

@@ -16,11 +16,7 @@ struct Window {
     frmZephrin form{platform.bundle()};
     RichTextBox& pane = platform.toolkit.richTextBox("txtTerm");
 
-    Window()
-    {
-        form.Form_Load();
-        form.protocol = "1";
-    }
+    Window() { form.protocol = "1"; }
 };
 
 QString paneText(int size)

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -107,18 +108,16 @@ struct FakeWindow : FormWindow {
 };
 
 struct FakeApplication : Application {
-    QString appTitle = AppName;
     bool ended = false;
-    QString title() const override { return appTitle; }
-    void setTitle(const QString& t) override { appTitle = t; }
+    QString title() const override { return AppName; }
+    void setTitle(const QString&) override {}
     QString path() const override { return "/opt/zephrin"; }
     void end() override { ended = true; }
 };
 
 struct ShownBox {
-    QString prompt;
+    QString prompt, title;
     int style;
-    QString title;
 };
 
 struct FakeDialogs : Dialogs {
@@ -127,23 +126,19 @@ struct FakeDialogs : Dialogs {
     int yesNoAnswer = MsgBoxAnswer::No;
     int msgBox(const QString& prompt, int style, const QString& title) override
     {
-        boxes.push_back({prompt, style, title});
+        boxes.push_back({prompt, title, style});
         if (auto during = std::exchange(whileOpen, {}))
             during();
         return (style & 7) == MsgBoxStyle::YesNo ? yesNoAnswer : MsgBoxAnswer::Ok;
     }
-    std::vector<std::optional<QString>> answers; // to the next input boxes, in order
-    QStringList proposed;                        // what each input box offered
+    QList<std::optional<QString>> answers; // to the next input boxes, in order
+    QStringList proposed;                  // what each input box offered
     std::optional<QString> inputBox(const QString& prompt, const QString& title,
                                     const QString& proposal) override
     {
-        boxes.push_back({prompt, -1, title});
+        boxes.push_back({prompt, title, -1});
         proposed << proposal;
-        if (answers.empty())
-            return std::nullopt;
-        auto answer = answers.front();
-        answers.erase(answers.begin());
-        return answer;
+        return answers.isEmpty() ? std::nullopt : answers.takeFirst();
     }
     QStringList prompts() const
     {
@@ -157,12 +152,7 @@ struct FakeDialogs : Dialogs {
 // Controls are made when the form first asks for them; menu entries start with the captions of
 // the window's design.
 struct FakeToolkit : Toolkit {
-    std::map<QString, std::unique_ptr<FakeMenuEntry>> menus;
-    std::map<QString, std::unique_ptr<FakeButton>> buttons;
-    std::map<QString, std::unique_ptr<FakeLabel>> labels;
-    std::map<QString, std::unique_ptr<FakeShape>> shapes;
-    std::map<QString, std::unique_ptr<FakeTextBox>> textBoxes;
-    std::map<QString, std::unique_ptr<FakeRichTextBox>> panes;
+    std::map<QString, std::shared_ptr<void>> controls; // by kind and name
     FakeWindow win;
     FakeApplication app;
     FakeDialogs dialog;
@@ -173,19 +163,19 @@ struct FakeToolkit : Toolkit {
             for (const MenuEntryLayout& e : m.entries)
                 menuEntry(e.name).text = e.caption;
     }
-    template <typename T> static T& get(std::map<QString, std::unique_ptr<T>>& m, const QString& n)
+    template <typename T> T& get(const QString& name)
     {
-        auto& slot = m[n];
+        auto& slot = controls[typeid(T).name() + name];
         if (!slot)
-            slot = std::make_unique<T>();
-        return *slot;
+            slot = std::make_shared<T>();
+        return *static_cast<T*>(slot.get());
     }
-    FakeMenuEntry& menuEntry(const QString& n) override { return get(menus, n); }
-    FakeButton& button(const QString& n) override { return get(buttons, n); }
-    FakeLabel& label(const QString& n) override { return get(labels, n); }
-    FakeShape& shape(const QString& n) override { return get(shapes, n); }
-    FakeTextBox& textBox(const QString& n) override { return get(textBoxes, n); }
-    FakeRichTextBox& richTextBox(const QString& n) override { return get(panes, n); }
+    FakeMenuEntry& menuEntry(const QString& n) override { return get<FakeMenuEntry>(n); }
+    FakeButton& button(const QString& n) override { return get<FakeButton>(n); }
+    FakeLabel& label(const QString& n) override { return get<FakeLabel>(n); }
+    FakeShape& shape(const QString& n) override { return get<FakeShape>(n); }
+    FakeTextBox& textBox(const QString& n) override { return get<FakeTextBox>(n); }
+    FakeRichTextBox& richTextBox(const QString& n) override { return get<FakeRichTextBox>(n); }
     FormWindow& window() override { return win; }
     Application& application() override { return app; }
     Dialogs& dialogs() override { return dialog; }
@@ -193,7 +183,6 @@ struct FakeToolkit : Toolkit {
 
 struct FakeSettingsStore : SettingsStore {
     std::map<QString, QString> values; // "application/section/key"
-    int saves = 0;
     QString getSetting(const QString& a, const QString& s, const QString& k,
                        const QString& def) const override
     {
@@ -203,14 +192,13 @@ struct FakeSettingsStore : SettingsStore {
     void saveSetting(const QString& a, const QString& s, const QString& k,
                      const QString& v) override
     {
-        saveSettings(a, s, {{k, v}});
+        values[a + "/" + s + "/" + k] = v;
     }
     void saveSettings(const QString& a, const QString& s,
                       const std::vector<std::pair<QString, QString>>& kv) override
     {
-        ++saves;
         for (const auto& [k, v] : kv)
-            values[a + "/" + s + "/" + k] = v;
+            saveSetting(a, s, k, v);
     }
     QString location() const override { return "/home/op/.config/Zephrin/Zephrin.conf"; }
     QString readProblem() const override { return {}; }

@@ -43,18 +43,28 @@ protected:
     }
 
     // Lamps as a string of five letters, in the order focus1 focus2 rx1 rx2 rxS: L lit, d dark.
+    static constexpr const char* LampNames[] = {"shpFocus1", "shpFocus2", "shpRx1", "shpRx2",
+                                                "shpRxS"};
     QString lamps()
     {
         QString s;
-        for (const char* name : {"shpFocus1", "shpFocus2", "shpRx1", "shpRx2", "shpRxS"})
+        for (const char* name : LampNames)
             s += lamp(name).lit() ? 'L' : 'd';
         return s;
     }
     void setLamps(const QString& pattern)
     {
-        const char* names[] = {"shpFocus1", "shpFocus2", "shpRx1", "shpRx2", "shpRxS"};
         for (int i = 0; i < 5; ++i)
-            lamp(names[i]).style = pattern[i] == 'L' ? FillStyle::Solid : FillStyle::Transparent;
+            lamp(LampNames[i]).style =
+                pattern[i] == 'L' ? FillStyle::Solid : FillStyle::Transparent;
+    }
+    // The off entry and the fifteen output entries of a radio's aux menu, in order.
+    static QStringList radioEntries(int radio)
+    {
+        QStringList names{QString("mnuAuxR%1Off").arg(radio)};
+        for (int n = 1; n <= 15; ++n)
+            names << QString("mnuAux%1%2On").arg(radio).arg(n, 2, 10, QChar('0'));
+        return names;
     }
     QStringList checkedIn(const QStringList& names)
     {
@@ -64,6 +74,18 @@ protected:
                 on << n;
         return on;
     }
+};
+
+// A focus button, its command in OTRSP and in MK2R, and the lamps after it, starting all dark
+// and starting all lit.
+struct FocusCase {
+    const char *button, *otrsp, *mk2r, *lampsFromDark, *lampsFromLit;
+};
+
+inline const FocusCase focusCases[] = {
+    {"RxFocus1", "RX1", "FR1", "ddLdd", "LLLdd"},  {"RxFocus2", "RX2", "FR2", "dddLd", "LLdLd"},
+    {"RxFocusS", "RX1S", "FRS", "ddddL", "LLddL"}, {"TxFocus1", "TX1", "FT1", "Ldddd", "LdLLL"},
+    {"TxFocus2", "TX2", "FT2", "dLddd", "dLLLL"},
 };
 
 inline QString cr(const QString& command)

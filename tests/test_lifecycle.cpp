@@ -24,7 +24,6 @@ TEST_F(StartUpTest, AFirstRunAsksForAPortAndStoresOnlyTheKey)
     form.Form_Load();
     EXPECT_EQ(ui.dialog.prompts(), QStringList{"Please select a com port first"});
     EXPECT_EQ(ui.dialog.boxes[0].title, "Port error");
-    EXPECT_EQ(ui.app.appTitle, "Zephrin");
     EXPECT_EQ(form.Password, "Zephrin");
     EXPECT_EQ(DecryptText(store.setting("Password"), "Zephrin"), "Zephrin");
     EXPECT_EQ(store.values.size(), 1u) << "nothing but the key";

@@ -16,14 +16,17 @@ protected:
         form.protocol = protocol;
         boxes().clear();
     }
+    // The network lamp's colour, and whether it is lit.
+    std::pair<std::uint32_t, bool> netLamp()
+    {
+        return {ui.shape("shpNetStat").colour, ui.shape("shpNetStat").lit()};
+    }
     // The texts of the messages sent, decrypted under the form's key.
     QStringList sentTexts()
     {
         QStringList texts;
-        for (const QString& message : std::as_const(socket.sent)) {
-            EXPECT_TRUE(message.startsWith(EncryptedTextPrefix));
+        for (const QString& message : std::as_const(socket.sent))
             texts << DecryptText(message, form.Password);
-        }
         return texts;
     }
     // The server's reports arrive together, each its own message.
@@ -33,13 +36,6 @@ protected:
             socket.waiting += EncryptText(report, key.isEmpty() ? form.Password : key);
         socket.events.dataArrival(int(socket.waiting.size()));
     }
-    QStringList radioEntries(int radio)
-    {
-        QStringList names{QString("mnuAuxR%1Off").arg(radio)};
-        for (int n = 1; n <= 15; ++n)
-            names << QString("mnuAux%1%2On").arg(radio).arg(n, 2, 10, QChar('0'));
-        return names;
-    }
 };
 
 TEST_F(NetworkTest, ChoosingATcpPortClosesTheSerialPortAndIsRefusedWhileConnected)
@@ -47,10 +43,8 @@ TEST_F(NetworkTest, ChoosingATcpPortClosesTheSerialPortAndIsRefusedWhileConnecte
     menu("mnuPortsCom4").click();
     menu("mnuTCPPort2").click();
     EXPECT_FALSE(serial.open);
-    EXPECT_EQ(form.mode, "2");
     EXPECT_EQ(store.setting("port"), "9875");
-    EXPECT_TRUE(menu("mnuTCPPort2").isChecked);
-    EXPECT_FALSE(menu("mnuPortsCom4").isChecked);
+    EXPECT_EQ(checkedIn({"mnuTCPPort2", "mnuPortsCom4"}), QStringList{"mnuTCPPort2"});
 
     for (int state : {int(Socket::Connected), int(Socket::Closing), int(Socket::Failed)}) {
         socket.currentState = state;
@@ -77,59 +71,49 @@ TEST_F(NetworkTest, ConnectAsksForTheHostAndCancelKeepsTheSavedOne)
     button("cmdConnect").click(); // an empty answer is saved, and connects nothing
     EXPECT_EQ(store.setting("host"), "");
     EXPECT_EQ(socket.port, 0);
-    EXPECT_EQ(ui.shape("shpNetStat").colour, Colour::Green);
     button("cmdConnect").click();
     EXPECT_EQ(ui.dialog.proposed, (QStringList{"shack.local", "shack.local", ""}));
     EXPECT_EQ(store.setting("host"), "remote.example");
     EXPECT_EQ(socket.host, "remote.example");
     EXPECT_EQ(socket.port, 9875);
     EXPECT_EQ(ui.shape("shpNetStat").colour, Colour::Yellow);
-    EXPECT_EQ(ui.dialog.prompts().first(), "Enter the IP address or host name to connect to:");
 }
 
-TEST_F(NetworkTest, TheConnectionsEventsShowInTheLampAndTheStatus)
-{
-    menu("mnuTCPPort1").click();
-    form.protocol = "1";
-    socket.currentState = Socket::Connected;
-    socket.events.connected();
-    EXPECT_EQ(ui.label("lblStatus").text, "Sent data");
-    EXPECT_EQ(ui.shape("shpNetStat").colour, Colour::Green);
-    EXPECT_TRUE(ui.shape("shpNetStat").lit());
-    EXPECT_EQ(sentTexts(), (QStringList{"?TX\r", "?RX\r", "AUX100\r", "AUX200\r"}));
-    EXPECT_TRUE(menu("mnuOTRSP").isChecked);
-
-    socket.events.closedByPeer();
-    EXPECT_EQ(ui.label("lblStatus").text, "Connection closed");
-    EXPECT_EQ(ui.shape("shpNetStat").colour, Colour::Yellow);
-    EXPECT_TRUE(ui.shape("shpNetStat").lit());
-
-    socket.events.error(10061, "refused"); // not failed: nothing to show
-    EXPECT_EQ(ui.label("lblStatus").text, "Connection closed");
-    socket.currentState = Socket::Failed;
-    socket.events.error(10061, "refused");
-    EXPECT_EQ(ui.label("lblStatus").text, "Network error");
-    EXPECT_EQ(ui.shape("shpNetStat").colour, Colour::Red);
-    EXPECT_TRUE(boxes().empty());
-
-    form.protocol = "";
-    socket.events.connected();
-    EXPECT_EQ(ui.label("lblStatus").text, "Network error");
-    EXPECT_EQ(ui.shape("shpNetStat").colour, Colour::Green);
-    expectOneBox("VB6 runtime error (wsk_connect): 13 - Type mismatch");
-}
-
-TEST_F(NetworkTest, DisconnectClosesDarkensAndRefusesOnASerialLink)
+TEST_F(NetworkTest, TheConnectionsEventsAndDisconnectShowInTheLampAndTheStatus)
 {
     button("cmdDisconnect").click();
     expectOneBox("VB6 runtime error (Disconnect_click): 13 - Type mismatch");
     menu("mnuPortsCom1").click();
     button("cmdDisconnect").click();
     expectOneBox("Disonnect button only works when TCP port is selected.");
-    EXPECT_EQ(ui.label("lblStatus").text, "");
 
-    connected("1");
-    ui.shape("shpNetStat").style = FillStyle::Solid;
+    menu("mnuTCPPort1").click();
+    form.protocol = "1";
+    socket.currentState = Socket::Connected;
+    socket.events.connected();
+    EXPECT_EQ(ui.label("lblStatus").text, "Sent data");
+    EXPECT_EQ(netLamp(), std::pair(Colour::Green, true));
+    EXPECT_EQ(sentTexts(), (QStringList{"?TX\r", "?RX\r", "AUX100\r", "AUX200\r"}));
+    EXPECT_TRUE(menu("mnuOTRSP").isChecked);
+
+    socket.events.closedByPeer();
+    EXPECT_EQ(ui.label("lblStatus").text, "Connection closed");
+    EXPECT_EQ(netLamp(), std::pair(Colour::Yellow, true));
+
+    socket.events.error(10061, "refused"); // not failed: nothing to show
+    EXPECT_EQ(ui.label("lblStatus").text, "Connection closed");
+    socket.currentState = Socket::Failed;
+    socket.events.error(10061, "refused");
+    EXPECT_EQ(ui.label("lblStatus").text, "Network error");
+    EXPECT_EQ(netLamp(), std::pair(Colour::Red, true));
+    EXPECT_TRUE(boxes().empty());
+
+    form.protocol = "";
+    socket.events.connected();
+    EXPECT_EQ(ui.label("lblStatus").text, "Network error");
+    EXPECT_EQ(netLamp(), std::pair(Colour::Green, true));
+    expectOneBox("VB6 runtime error (wsk_connect): 13 - Type mismatch");
+
     setLamps("LLLLL");
     button("cmdDisconnect").click();
     EXPECT_EQ(socket.currentState, Socket::Closed);
@@ -138,7 +122,7 @@ TEST_F(NetworkTest, DisconnectClosesDarkensAndRefusesOnASerialLink)
     EXPECT_EQ(lamps(), "ddddd");
 }
 
-TEST_F(NetworkTest, CommandsAndKeysLeaveEncryptedOneMessageEach)
+TEST_F(NetworkTest, CommandsAndKeysLeaveEncryptedOneMessageEachUnderTheCurrentKey)
 {
     connected("1");
     button("RxFocusS").click();
@@ -153,6 +137,20 @@ TEST_F(NetworkTest, CommandsAndKeysLeaveEncryptedOneMessageEach)
     EXPECT_EQ(sentTexts(), (QStringList{"R", "X", "1", "\r"}));
     EXPECT_EQ(ui.label("lblStatus").text, "") << "keys leave the status alone";
 
+    // A new key is used at once and stored encrypted under the program's name.
+    EXPECT_EQ(form.Password, "Zephrin");
+    ui.dialog.answers = {QString(""), std::nullopt, QString("new key")};
+    menu("mnuChangeKey").click();
+    menu("mnuChangeKey").click();
+    EXPECT_EQ(form.Password, "Zephrin");
+    menu("mnuChangeKey").click();
+    EXPECT_EQ(form.Password, "new key");
+    EXPECT_EQ(DecryptText(store.setting("Password"), "Zephrin"), "new key");
+    button("RxFocusS").click();
+    EXPECT_EQ(DecryptText(socket.sent.last(), "new key"), "RX1S\r");
+    boxes().clear();
+    ui.label("lblStatus").text = "";
+
     // Not connected: the command fails in its handler and nothing moves.
     socket.currentState = Socket::Closed;
     button("TxFocus2").click();
@@ -165,31 +163,15 @@ TEST_F(NetworkTest, CommandsAndKeysLeaveEncryptedOneMessageEach)
     EXPECT_EQ(ui.label("lblStatus").text, "");
 }
 
-TEST_F(NetworkTest, ANewKeyIsUsedAtOnceAndStoredEncryptedUnderTheProgramsName)
-{
-    connected("1");
-    EXPECT_EQ(form.Password, "Zephrin");
-    ui.dialog.answers = {QString(""), std::nullopt, QString("new key")};
-    menu("mnuChangeKey").click();
-    menu("mnuChangeKey").click();
-    EXPECT_EQ(form.Password, "Zephrin");
-    menu("mnuChangeKey").click();
-    EXPECT_EQ(form.Password, "new key");
-    EXPECT_EQ(DecryptText(store.setting("Password"), "Zephrin"), "new key");
-    button("RxFocus1").click();
-    EXPECT_EQ(DecryptText(socket.sent.last(), "new key"), "RX1\r");
-}
-
 TEST_F(NetworkTest, EveryReportTokenSetsTheWindowAsItsCommandWould)
 {
     connected("2");
-    const std::pair<const char*, const char*> focus[] = {
-        {"TX1", "Ldddd"}, {"FT1", "Ldddd"}, {"TX2", "dLddd"}, {"FT2", "dLddd"},  {"RX1", "ddLdd"},
-        {"FR1", "ddLdd"}, {"RX2", "dddLd"}, {"FR2", "dddLd"}, {"RX1S", "ddddL"}, {"FRS", "ddddL"}};
-    for (const auto& [token, lit] : focus) {
-        setLamps("ddddd");
-        arrive({QString(token) + "\r"});
-        EXPECT_EQ(lamps(), lit) << token;
+    for (const FocusCase& c : focusCases) {
+        for (const char* token : {c.otrsp, c.mk2r}) {
+            setLamps("ddddd");
+            arrive({QString(token) + "\r"});
+            EXPECT_EQ(lamps(), c.lampsFromDark) << token;
+        }
     }
     menu("mnuAux107On").text = "Beverage NE";
     form.interlock = "1";
@@ -220,7 +202,7 @@ TEST_F(NetworkTest, EveryReportTokenSetsTheWindowAsItsCommandWould)
     EXPECT_EQ(checkedIn(radioEntries(1)), QStringList{"mnuAux107On"});
 }
 
-TEST_F(NetworkTest, ReportsTogetherOrSplitAreEachApplied)
+TEST_F(NetworkTest, ReportsTogetherOrSplitAreEachAppliedAndErrorsRaiseOneBoxEach)
 {
     connected("1");
     arrive({"RX1\r", "TX1\r"});
@@ -243,11 +225,8 @@ TEST_F(NetworkTest, ReportsTogetherOrSplitAreEachApplied)
     socket.events.dataArrival(0);
     EXPECT_EQ(lamps(), "dLdLd");
     EXPECT_TRUE(boxes().empty());
-}
 
-TEST_F(NetworkTest, ErrorRepliesAndForeignKeysRaiseNoMoreThanTheirBoxes)
-{
-    connected("1");
+    // Error replies raise their boxes; messages under another key raise nothing.
     arrive({"E", "X"});
     expectOneBox("MK2R protocol error.", MsgBoxStyle::Information, "MK2R Protocol Error");
     arrive({"FW?\r"});

@@ -62,9 +62,8 @@ TEST(Program, ComesBackToItsSerialBoxAndRemembersWhereItsWindowStood)
                      {"settings/FormLeft", "1500"},
                      {"settings/FormTop", "900"},
                      {"serial ports/COM3", box.device()}});
-    ASSERT_TRUE(box.waitFor("< AUX200") && box.waitFor("< AUX100", 3000));
-    pumpUntil([&] { return box.log().filter("< ").size() >= 6; });
-    EXPECT_EQ(box.log().filter("< "),
+    pumpUntil([&] { return box.received().size() >= 6; }, 5000);
+    EXPECT_EQ(box.received(),
               (QStringList{"< ?TX", "< ?RX", "< AUX100", "< AUX200", "< AUX100", "< AUX200"}));
     const qint64 pid = zephrin.pid();
     ASSERT_TRUE(zephrin.terminate());

@@ -1,25 +1,41 @@
-// The real window on Qt's offscreen platform: controls, captions, menus, geometry and wiring.
+// The real window on Qt's offscreen platform: its controls, captions, menus, geometry and
+// wiring. Then with the real serial port and socket: against a pty for exact bytes, line settings
+// and the failures an operator meets (missing, busy and vanished devices); against
+// zephrin-boxsim; and against zephrin-server and a bare loopback peer, on ports the test picks.
 
 #include "app/form_layout.h"
 #include "app/frmZephrin.h"
+#include "box_sim.h"
 #include "fakes.h"
+#include "openssl_peer.h"
 #include "platform/qt/event_gate.h"
+#include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_settings_store.h"
+#include "platform/qt/qt_socket.h"
 #include "platform/qt/qt_toolkit.h"
 #include "platform/qt/widgets.h"
+#include "platform/serial_devices.h"
+#include "server_process.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTemporaryFile>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <map>
+#include <random>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,24 +62,42 @@ protected:
     QAction* action(const QString& name) { return window->findChild<QAction*>(name); }
 };
 
-TEST_F(WindowTest, ControlsSitWhereTheLayoutPutsThemWithTheirCaptions)
+TEST_F(WindowTest, ControlsAndMenusSitWhereTheLayoutPutsThemReadableAndInOrder)
 {
     EXPECT_EQ(window->windowTitle(), "Zephrin");
     EXPECT_FALSE(window->windowIcon().pixmap(32, 32).isNull());
     EXPECT_EQ(window->centralWidget()->size(), QSize(431, 145));
     EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the window has a fixed size";
 
+    // Every control where the layout puts it, with its caption readable at the fixed size: no
+    // word split across lines.
+    std::map<int, QString> tabOrder; // by tab index
     for (const ControlLayout& c : formControls()) {
         SCOPED_TRACE(c.name);
         QWidget* widget = child<QWidget>(c.name);
         ASSERT_NE(widget, nullptr);
         EXPECT_EQ(widget->geometry(), QRect(c.left / 15, c.top / 15, c.width / 15, c.height / 15));
-        if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-            EXPECT_EQ(button->text(), c.caption);
-        }
-        if (auto* label = qobject_cast<QLabel*>(widget)) {
-            EXPECT_EQ(label->text(), c.caption);
-        }
+        if (c.tabIndex >= 0)
+            tabOrder[c.tabIndex] = c.name;
+        if (c.kind != ControlKind::CommandButton && c.kind != ControlKind::Label)
+            continue;
+        EXPECT_EQ(widget->property("text").toString(), c.caption);
+        const QFontMetrics metrics(widget->font());
+        const QRect area = widget->rect().adjusted(2, 1, -2, -1);
+        const QRect needed = metrics.boundingRect(
+            area, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, c.caption);
+        EXPECT_LE(needed.width(), area.width());
+        EXPECT_LE(needed.height(), widget->height());
+        for (const QString& word : QString(c.caption).remove('&').split(' '))
+            EXPECT_LE(metrics.horizontalAdvance(word), area.width()) << word.toStdString();
+    }
+    // The focus moves in the order of the tab indexes.
+    QWidget* widget = child<QWidget>(tabOrder.begin()->second.toLatin1());
+    for (auto next = std::next(tabOrder.begin()); next != tabOrder.end(); ++next) {
+        widget = widget->nextInFocusChain();
+        while (widget->objectName().isEmpty() || widget->objectName().startsWith("qt_"))
+            widget = widget->nextInFocusChain();
+        EXPECT_EQ(widget->objectName(), next->second);
     }
     EXPECT_EQ(child<QWidget>("Exit")->toolTip(), "Click to Exit Program");
     EXPECT_EQ(child<QAbstractButton>("RxFocus2")->text(), "R&X Focus 2");
@@ -73,50 +107,12 @@ TEST_F(WindowTest, ControlsSitWhereTheLayoutPutsThemWithTheirCaptions)
     }
     for (const char* name :
          {"shpFocus1", "shpFocus2", "shpRx1", "shpRx2", "shpRxS", "shpNetStat"}) {
-        auto* lamp = dynamic_cast<LampWidget*>(child<QWidget>(name));
-        ASSERT_NE(lamp, nullptr);
-        EXPECT_EQ(lamp->fillStyle(), FillStyle::Transparent);
-        EXPECT_EQ(lamp->fillColor(), Colour::Green);
+        ASSERT_NE(dynamic_cast<LampWidget*>(child<QWidget>(name)), nullptr);
+        EXPECT_EQ(toolkit.shape(name).fillStyle(), FillStyle::Transparent);
+        EXPECT_EQ(toolkit.shape(name).fillColor(), Colour::Green);
     }
-}
 
-TEST_F(WindowTest, EveryCaptionIsReadableAtTheFixedSize)
-{
-    for (const ControlLayout& c : formControls()) {
-        if (c.kind != ControlKind::CommandButton && c.kind != ControlKind::Label)
-            continue;
-        SCOPED_TRACE(c.name);
-        QWidget* widget = child<QWidget>(c.name);
-        const QFontMetrics metrics(widget->font());
-        const QRect area = widget->rect().adjusted(2, 1, -2, -1);
-        const QRect needed = metrics.boundingRect(
-            area, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, c.caption);
-        EXPECT_LE(needed.width(), area.width());
-        EXPECT_LE(needed.height(), widget->height());
-        // No word is split across lines.
-        for (const QString& word : QString(c.caption).remove('&').split(' '))
-            EXPECT_LE(metrics.horizontalAdvance(word), area.width()) << word.toStdString();
-    }
-}
-
-TEST_F(WindowTest, TabOrderFollowsTheTabIndexes)
-{
-    std::vector<std::pair<int, QString>> expected;
-    for (const ControlLayout& c : formControls())
-        if (c.tabIndex >= 0)
-            expected.emplace_back(c.tabIndex, c.name);
-    std::sort(expected.begin(), expected.end());
-    QWidget* widget = child<QWidget>(expected.front().second.toLatin1());
-    for (size_t i = 1; i < expected.size(); ++i) {
-        widget = widget->nextInFocusChain();
-        while (widget->objectName().isEmpty() || widget->objectName().startsWith("qt_"))
-            widget = widget->nextInFocusChain();
-        EXPECT_EQ(widget->objectName(), expected[i].second);
-    }
-}
-
-TEST_F(WindowTest, MenusHoldTheirEntriesInOrderUncheckedWithAccessKeys)
-{
+    // Menus hold their entries in order, unchecked, with access keys.
     QStringList titles;
     for (QAction* top : window->menuBar()->actions())
         titles << top->text();
@@ -137,30 +133,14 @@ TEST_F(WindowTest, MenusHoldTheirEntriesInOrderUncheckedWithAccessKeys)
     EXPECT_EQ(action("mnuPortsCom4")->toolTip(), "/dev/ttyS3");
 }
 
-TEST_F(WindowTest, ClicksReachTheHandlersAndTheHandlersSetTheMarks)
+TEST_F(WindowTest, ClicksAndKeysReachTheHandlersWhichSetTheMarksAndThePane)
 {
     action("mnuPortsCom2")->trigger();
     EXPECT_TRUE(action("mnuPortsCom2")->isChecked());
     action("mnuPortsCom2")->trigger(); // choosing the checked entry keeps it checked
     EXPECT_TRUE(action("mnuPortsCom2")->isChecked());
-    action("mnuOTRSP")->trigger();
-    EXPECT_TRUE(action("mnuOTRSP")->isChecked());
-    EXPECT_TRUE(action("mnuAuxR1Off")->isChecked());
-    serial.writes.clear();
 
-    child<QAbstractButton>("RxFocusS")->click();
-    EXPECT_EQ(serial.writes, QStringList{QString("RX1S\r")});
-    EXPECT_EQ(dynamic_cast<LampWidget*>(child<QWidget>("shpRxS"))->fillStyle(), FillStyle::Solid);
-
-    window->move(100, 60);
-    window->close(); // the window's closed event is the form's unload
-    EXPECT_FALSE(serial.open);
-    EXPECT_EQ(fakes.store.setting("FormLeft"), "1500");
-}
-
-TEST_F(WindowTest, KeysTypedInThePaneGoToTheBoxAndEditThePane)
-{
-    action("mnuPortsCom2")->trigger();
+    // Keys typed in the pane go to the box and edit the pane.
     form.protocol = "2";
     auto* pane = child<TerminalPane>("txtTerm");
     const auto press = [&](int key, const QString& text) {
@@ -183,11 +163,34 @@ TEST_F(WindowTest, KeysTypedInThePaneGoToTheBoxAndEditThePane)
     pane->selectAll();
     pane->copy();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "RX1\nTX2\n") << "plain line breaks";
+
+    window->move(100, 60);
+    window->close(); // the window's closed event is the form's unload
+    EXPECT_FALSE(serial.open);
+    EXPECT_EQ(fakes.store.setting("FormLeft"), "1500");
 }
 
-} // namespace
-
-namespace {
+// Bursts of any bytes, with every protocol value, through the real pane: nothing escapes the
+// receive handler, the pane keeps to its trim rule and shows one screen character per character.
+TEST_F(WindowTest, RandomBurstsKeepThePaneBoundedAndInStep)
+{
+    auto* pane = child<TerminalPane>("txtTerm");
+    std::mt19937 random(11);
+    const char* protocols[] = {"1", "2", "3", "", "x"};
+    for (int round = 0; round < 1500; ++round) {
+        form.protocol = protocols[round % 5];
+        QString piece;
+        const int length = int(random() % 400);
+        for (int i = 0; i < length; ++i) {
+            const int kind = int(random() % 12);
+            piece += QChar(kind == 0 ? 8 : kind == 1 ? 13 : kind == 2 ? 10 : int(random() % 256));
+        }
+        ASSERT_NO_THROW(serial.receive(piece));
+        ASSERT_LE(pane->text().size(), 16000 + 2 * 400);
+        ASSERT_EQ(pane->document()->characterCount() - 1, pane->text().size());
+        fakes.ui.dialog.boxes.clear();
+    }
+}
 
 // A port or socket event posted while a handler and its modal box run waits for the handler to
 // end, then all come in order without further input; an event never runs inside the call that
@@ -212,10 +215,6 @@ TEST(EventGate, HoldsEventsWhileAHandlerRunsAndDeliversThemInOrderAfterIt)
     QCoreApplication::processEvents();
     EXPECT_EQ(seen.size(), 2);
 }
-
-} // namespace
-
-namespace {
 
 // A folder where the settings file should be: nothing can be read or saved, and the program
 // says so once each way and goes on.
@@ -247,6 +246,263 @@ TEST(SettingsFile, ThatCannotBeReadOrWrittenIsReportedOnceAndNothingElseFails)
     EXPECT_TRUE(fakes.ui.menuEntry("mnuMK2R").isChecked);
     EXPECT_EQ(form.interlock, "1");
     EXPECT_TRUE(fakes.ui.app.ended);
+}
+
+// Message boxes are recorded instead of shown, so that nothing waits for a click that never
+// comes. The window starts on COM3, which stands for the pty, with OTRSP chosen.
+class RealLinks : public ::testing::Test {
+protected:
+    PtyPair pty;
+    EventGate gate;
+    FakePlatform fakes;
+    FakeDialogs& dialog = fakes.ui.dialog;
+    QtToolkit toolkit{gate, &dialog};
+    SerialDeviceMap devices{fakes.store};
+    QtSerialPort serial{devices, gate};
+    QtSocket socket{gate};
+    frmZephrin form{{toolkit, serial, socket, fakes.store, fakes.launcher}};
+    QMainWindow* window = toolkit.mainWindow();
+    TerminalPane* pane = window->findChild<TerminalPane*>("txtTerm");
+
+    void SetUp() override
+    {
+        form.Form_Load();
+        dialog.boxes.clear(); // start-up asks for a port
+        window->show();
+        openCom3(pty.slavePath());
+        form.protocol = "1";
+    }
+    void mapCom(int n, const QString& device)
+    {
+        fakes.store.values[QString("Zephrin/serial ports/COM%1").arg(n)] = device;
+    }
+    void openCom3(const QString& device)
+    {
+        mapCom(3, device);
+        trigger("mnuPortsCom3");
+        ASSERT_TRUE(serial.portOpen()) << dialog.prompts().join("\n").toStdString();
+    }
+    // Connect, as the operator would, to a server on the given loopback port.
+    void connectTo(quint16 port)
+    {
+        form.mnuTCPPort1_Click();
+        fakes.store.values["Zephrin/settings/port"] = QString::number(port);
+        dialog.answers = {QString("127.0.0.1")};
+        form.cmdConnect_Click();
+    }
+    void trigger(const char* entry) { window->findChild<QAction*>(entry)->trigger(); }
+    void click(const char* button) { window->findChild<QAbstractButton*>(button)->click(); }
+    bool lit(const char* lamp) { return toolkit.shape(lamp).fillStyle() == FillStyle::Solid; }
+};
+
+TEST_F(RealLinks, CommandsReachTheBoxAsExactBytesInBothProtocolsUntilItIsUnplugged)
+{
+    trigger("mnuOTRSP");
+    EXPECT_EQ(pty.read(22), QByteArray("?TX\r?RX\rAUX100\rAUX200\r"));
+    click("RxFocusS");
+    EXPECT_EQ(pty.read(5), QByteArray("RX1S\r"));
+    trigger("mnuMK2R");
+    EXPECT_EQ(pty.read(12), QByteArray("AS100\rAS200\r"));
+    click("TxFocus2");
+    EXPECT_EQ(pty.read(4), QByteArray("FT2\r"));
+    EXPECT_TRUE(pty.read(1, 50).isEmpty()) << "nothing but the commands";
+    EXPECT_TRUE(dialog.prompts().isEmpty()) << dialog.prompts().join("\n").toStdString();
+
+    // Unplugged: the hang-up is noticed at once and the descriptor let go, so that nothing polls
+    // a dead line; the next command fails, and once the box is back it works again.
+    pty.closeMaster();
+    ASSERT_TRUE(pumpUntil([&] { return !serial.portOpen(); }, 1000));
+    click("RxFocus2");
+    ASSERT_EQ(dialog.prompts().size(), 1);
+    EXPECT_TRUE(dialog.prompts()[0].startsWith("VB6 runtime error (RxFocus2_click): 8018 - "));
+    EXPECT_TRUE(dialog.prompts()[0].contains("disconnected"));
+    PtyPair replugged;
+    openCom3(replugged.slavePath());
+    click("RxFocus2");
+    EXPECT_EQ(replugged.read(4), QByteArray("FR2\r"));
+    EXPECT_EQ(dialog.prompts().size(), 1);
+}
+
+TEST_F(RealLinks, ChoosingThePortSetsTheLineOrSaysWhyItCannotOpenTheDevice)
+{
+    // Another program changes the settings while the port is closed.
+    serial.setPortOpen(false);
+    const int other = ::open(pty.slavePath().toLocal8Bit(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    termios t{};
+    tcgetattr(other, &t);
+    cfsetspeed(&t, B19200);
+    t.c_cflag = (t.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;
+    t.c_iflag |= IXON | IXOFF;
+    tcsetattr(other, TCSANOW, &t);
+
+    trigger("mnuPortsCom3");
+    ASSERT_TRUE(serial.portOpen());
+    tcgetattr(other, &t);
+    ::close(other);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
+    EXPECT_EQ(cfgetispeed(&t), speed_t(B9600));
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
+    EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
+
+    // A missing, wrong or busy device is reported by name and closes the previous port.
+    mapCom(5, "/dev/zephrin-no-such-device");
+    trigger("mnuPortsCom5");
+    ASSERT_EQ(dialog.prompts().size(), 1);
+    EXPECT_TRUE(dialog.prompts()[0].startsWith("VB6 runtime error (com5_click): 8002 - "));
+    EXPECT_TRUE(dialog.prompts()[0].contains("/dev/zephrin-no-such-device"));
+    EXPECT_TRUE(dialog.prompts()[0].contains("[serial ports]"));
+    EXPECT_FALSE(serial.portOpen());
+
+    mapCom(7, "box");
+    trigger("mnuPortsCom7");
+    EXPECT_TRUE(dialog.prompts().last().contains("not absolute: COM7 is mapped to \"box\""));
+
+    QTemporaryFile plainFile;
+    ASSERT_TRUE(plainFile.open());
+    mapCom(6, plainFile.fileName());
+    trigger("mnuPortsCom6");
+    EXPECT_TRUE(
+        dialog.prompts().last().startsWith("VB6 runtime error (com6_click): 8002 - Not a serial"));
+    EXPECT_TRUE(dialog.prompts().last().contains(plainFile.fileName()));
+
+    QtSerialPort otherProgram(devices, gate);
+    otherProgram.setCommPort(3);
+    otherProgram.setPortOpen(true);
+    trigger("mnuPortsCom3");
+    EXPECT_TRUE(
+        dialog.prompts().last().startsWith("VB6 runtime error (com3_click): 8010 - Device busy"));
+    EXPECT_TRUE(dialog.prompts().last().contains(pty.slavePath()));
+    EXPECT_FALSE(serial.portOpen());
+    EXPECT_EQ(dialog.prompts().size(), 4);
+}
+
+TEST_F(RealLinks, WhatTheBoxSendsArrivesInBurstsEndedByACarriageReturnOrSilence)
+{
+    form.protocol = "3";
+    QStringList pieces;
+    toolkit.richTextBox("txtTerm").onChange([&] {
+        if (!form.buffer.isEmpty() && (pieces.isEmpty() || pieces.last() != form.buffer))
+            pieces << form.buffer;
+    });
+
+    pty.write("RX");
+    pty.write("1\r");
+    ASSERT_TRUE(pumpUntil([&] { return pieces.size() == 1; }));
+    EXPECT_EQ(pieces[0], "RX1\r\n");
+
+    pty.write("FW1.");
+    pty.write("2"); // no line end: the silence after it ends the burst
+    ASSERT_TRUE(pumpUntil([&] { return pieces.size() == 2; }));
+    EXPECT_EQ(pieces[1], "FW1.2");
+    EXPECT_EQ(pane->text(), "RX1\r\nFW1.2");
+}
+
+TEST_F(RealLinks, TheSimulatedBoxAnswersTheWindowsCommandsAndTypedLines)
+{
+    BoxSim otrsp("otrsp");
+    openCom3(otrsp.device());
+    trigger("mnuOTRSP");
+    ASSERT_TRUE(pumpUntil([&] { return lit("shpFocus1") && lit("shpRx1"); }));
+    EXPECT_TRUE(pane->text().contains("RX1\r\n") && pane->text().contains("TX1\r\n"));
+    // The operator sets the box by hand in the pane; only the box's answer moves the lamps.
+    for (QChar c : QString("RX2S\r")) {
+        const int key = c == '\r' ? int(Qt::Key_Return) : int(c.unicode());
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(pane, &press);
+    }
+    ASSERT_TRUE(otrsp.waitFor("< RX2S"));
+    EXPECT_FALSE(lit("shpRxS"));
+    click("RXQuery");
+    ASSERT_TRUE(pumpUntil([&] { return lit("shpRxS"); }));
+    EXPECT_EQ(form.buffer, "RX2S\r\n") << "the reply arrived as one piece";
+    EXPECT_TRUE(dialog.boxes.empty()) << dialog.prompts().join("\n").toStdString();
+}
+
+// What the box sends while a message box is open waits, bounded, and comes in order once the
+// box is closed, with no further byte needed; only the first protocol error raises a box.
+TEST_F(RealLinks, WhatCameWhileABoxWasOpenIsHeldBoundedAndAppliedWithoutBoxesOfItsOwn)
+{
+    dialog.whileOpen = [&] {
+        pty.write("TX2\r");
+        pty.write("RX1S\r?X\r");
+        pumpUntil([&] { return serial.inBufferCount() == 12; });
+    };
+    pty.write("?\r");
+    ASSERT_TRUE(pumpUntil([&] { return pane->text().endsWith("?X\r\n"); }, 5000));
+    EXPECT_EQ(pane->text(), "?\r\nTX2\r\nRX1S\r\n?X\r\n");
+    EXPECT_TRUE(lit("shpFocus2") && lit("shpRxS"));
+    EXPECT_EQ(dialog.prompts(), QStringList{"OTRSP protocol error."});
+
+    pty.write("?\r");
+    ASSERT_TRUE(pumpUntil([&] { return dialog.boxes.size() == 2; })) << "a later error speaks";
+
+    // A flood while the box is open is held, bounded, and its end shown at once.
+    qsizetype mostHeld = 0;
+    dialog.whileOpen = [&] {
+        const QByteArray line = QByteArray(100, 'x') + "\r";
+        for (int i = 0; i < 10000; ++i) { // a megabyte
+            pty.write(line);
+            QCoreApplication::processEvents();
+            mostHeld = std::max<qsizetype>(mostHeld, serial.inBufferCount());
+        }
+        pty.write("TX2 end\r");
+        pumpUntil([&] { return false; }, 50);
+    };
+    pty.write("?\r");
+    ASSERT_TRUE(pumpUntil([&] { return pane->text().endsWith("TX2 end\r\n"); }, 20000));
+    EXPECT_LE(mostHeld, 64 * 1024 + 128);
+    EXPECT_LE(pane->text().size(), 16000 + 128);
+    EXPECT_TRUE(lit("shpFocus2"));
+}
+
+TEST_F(RealLinks, ServersTakeFourOpeningMessagesSendSplitOrBatchedReportsCloseAndRefuse)
+{
+    for (const QStringList& options : {QStringList{}, QStringList{"--split"}, {"--batch", "4"}}) {
+        SCOPED_TRACE(options.join(" ").toStdString());
+        Server server(QStringList{"--simulate", "otrsp"} + options, ResetKey);
+        for (const char* lamp : {"shpFocus1", "shpRx1"})
+            toolkit.shape(lamp).setFillStyle(FillStyle::Transparent);
+        connectTo(server.port());
+        ASSERT_TRUE(pumpUntil([&] { return lit("shpFocus1") && lit("shpRx1"); }, 5000))
+            << server.log().toStdString();
+        EXPECT_TRUE(pumpUntil([&] { return server.log().count("text received") == 4; }));
+        form.cmdDisconnect_Click();
+    }
+    EXPECT_EQ(dialog.prompts(), QStringList(3, "Enter the IP address or host name to connect to:"));
+
+    // A server that closes or refuses is shown and never stops the window.
+    {
+        Server server({"--simulate", "otrsp", "--close-after", "4"}, ResetKey);
+        connectTo(server.port());
+        ASSERT_TRUE(pumpUntil(
+            [&] { return toolkit.label("lblStatus").caption() == "Connection closed"; }, 5000));
+        form.mnuTCPPort2_Click(); // closed by the peer is not yet closed here
+        EXPECT_EQ(dialog.prompts().last(), "Must be disconnected from server to change port.");
+        form.cmdDisconnect_Click();
+        form.mnuTCPPort2_Click();
+        EXPECT_EQ(form.port, "9875");
+    }
+    connectTo(freePort()); // nothing listens there
+    ASSERT_TRUE(
+        pumpUntil([&] { return toolkit.label("lblStatus").caption() == "Network error"; }, 5000));
+}
+
+TEST_F(RealLinks, AFocusClickIsOneMessageThatTheOpensslCommandReads)
+{
+    QTcpServer peer;
+    ASSERT_TRUE(peer.listen(QHostAddress::LocalHost, 0));
+    connectTo(peer.serverPort());
+    ASSERT_TRUE(pumpUntil([&] { return peer.hasPendingConnections(); }));
+    QTcpSocket* server = peer.nextPendingConnection();
+    ASSERT_TRUE(pumpUntil([&] { return toolkit.label("lblStatus").caption() == "Sent data"; }));
+    pumpUntil([] { return false; }, 50);
+    server->readAll(); // the opening commands
+
+    form.RxFocus1_Click();
+    QByteArray message;
+    ASSERT_TRUE(pumpUntil([&] { return (message += server->readAll()).size() >= 28; }));
+    EXPECT_EQ(runOpenssl(messageFormat("Zephrin", true), message), "RX1\r");
 }
 
 } // namespace

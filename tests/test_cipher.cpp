@@ -1,0 +1,183 @@
+// The cipher: the CTR engine on the real library with failures made on demand, and the
+// encrypted text against the openssl command.
+
+#include "cipher/ctr_engine.h"
+#include "cipher/encrypted_text.h"
+#include "openssl_peer.h"
+#include "platform/runtime_error.h"
+#include "recording_primitives.h"
+
+#include <QRandomGenerator>
+
+namespace {
+
+QByteArray randomBytes(int n)
+{
+    QByteArray bytes(n, '\0');
+    for (char& b : bytes)
+        b = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+TEST(CtrEngine, ARunOpensDerivesCryptsInOnePaddedCallAndReleasesInOrder)
+{
+    const std::pair<int, std::size_t> cases[] = {{1, 16}, {16, 16}, {17, 32}, {1000, 1008}};
+    for (const auto& [length, padded] : cases) {
+        RecordingPrimitives platform;
+        QByteArray data = randomBytes(length);
+        const QByteArray original = data;
+        QString error;
+        ASSERT_TRUE(CryptBytes(data, "key", "saltsalt", 0, error, platform));
+        EXPECT_EQ(platform.calls,
+                  (QStringList{"openKdf", "deriveKey", "openAes", "generateKey", "encryptBlocks",
+                               "closeKdf", "destroyKey", "closeAes"}));
+        EXPECT_EQ(platform.encryptedLengths, std::vector<std::size_t>{padded});
+        ASSERT_TRUE(CryptBytes(data, "key", "saltsalt", 0, error));
+        EXPECT_EQ(data, original) << "crypting twice restores the data";
+    }
+    RecordingPrimitives platform;
+    QByteArray empty;
+    QString error;
+    EXPECT_TRUE(CryptBytes(empty, "k", "saltsalt", 0, error, platform));
+    EXPECT_TRUE(platform.encryptedLengths.empty());
+}
+
+TEST(CtrEngine, LibraryFailuresLeaveTheDataAndReleaseWhatWasOpenedFaultsPassOn)
+{
+    const std::pair<const char*, QStringList> cases[] = {
+        {"openKdf", {}},
+        {"deriveKey", {"closeKdf"}},
+        {"openAes", {"closeKdf"}},
+        {"generateKey", {"closeKdf", "closeAes"}},
+        {"encryptBlocks", {"closeKdf", "destroyKey", "closeAes"}},
+    };
+    for (const auto& [step, released] : cases) {
+        SCOPED_TRACE(step);
+        RecordingPrimitives platform;
+        platform.failing = step;
+        QByteArray data("RX1\r");
+        QString error;
+        EXPECT_FALSE(CryptBytes(data, "key", "saltsalt", 0, error, platform));
+        EXPECT_EQ(data, QByteArray("RX1\r"));
+        EXPECT_TRUE(error.startsWith("Provider routines") && error.endsWith(" &H1C800066"))
+            << error.toStdString();
+        EXPECT_EQ(platform.releases(), released);
+    }
+    EXPECT_TRUE(StatusText(-2147024891).endsWith(" &H80070005"));
+
+    // A missing library is unsupported, and other faults pass on after the release.
+    for (const char* step : {"openKdf", "openAes"}) {
+        RecordingPrimitives platform;
+        platform.unsupported = step;
+        QByteArray data("x");
+        QString error;
+        EXPECT_FALSE(CryptBytes(data, "key", {}, 0, error, platform));
+        EXPECT_EQ(error, "Unsupported encryption");
+    }
+    RecordingPrimitives platform;
+    platform.faulting = "encryptBlocks";
+    QByteArray data("x");
+    QString error;
+    EXPECT_THROW(CryptBytes(data, "key", {}, 0, error, platform), std::bad_alloc);
+    EXPECT_EQ(platform.releases(), (QStringList{"closeKdf", "destroyKey", "closeAes"}));
+}
+
+TEST(CtrEngine, MatchesOpensslAcrossCounterCarriesAndTheWrapWhereverARunIsSplit)
+{
+    const QByteArray key = randomBytes(32);
+    const QByteArray plain = randomBytes(75); // five blocks and a part
+    for (const char* counterHex :
+         {"0123456789abcdef01234567ffffffff", "0123456789abcdefffffffffffffffff",
+          "ffffffffffffffffffffffffffffffff"}) {
+        const QByteArray counter = QByteArray::fromHex(counterHex);
+        const QByteArray whole = opensslCtr(key, counter, plain);
+        for (int split : {0, 5, 16, 17, 40, 75}) {
+            SCOPED_TRACE(std::string(counterHex) + " split at " + std::to_string(split));
+            CtrContext context(crypto::libcrypto());
+            QByteArray material = key + counter; // as they are, with no derivation
+            ASSERT_TRUE(SetupContext(context, {}, {}, material, 32))
+                << context.lastError.toStdString();
+            QByteArray data = plain;
+            ASSERT_TRUE(CryptRange(context, data, 0, split));
+            ASSERT_TRUE(CryptRange(context, data, split, -1));
+            EXPECT_THROW(CryptRange(context, data, 70, 6), RuntimeError);
+            EXPECT_THROW(CryptRange(context, data, 76, -1), RuntimeError);
+            EXPECT_EQ(data.toHex(), whole.toHex()) << "a refused range changes nothing";
+        }
+    }
+}
+
+const QString keys[] = {"", "Zephrin key 9", QString::fromUtf8("clé-€-ключ")};
+const int lengths[] = {0, 1, 4, 15, 16, 17, 33, 1000};
+
+QString textOf(int length)
+{
+    QString text;
+    for (int i = 0; i < length; ++i)
+        text += QChar('!' + (i * 7) % 90);
+    return text;
+}
+
+TEST(EncryptedText, OpensslReadsWhatZephrinWritesAndZephrinReadsWhatOpensslWrites)
+{
+    for (const QString& key : keys) {
+        QStringList texts;
+        for (int length : lengths)
+            texts << textOf(length);
+        texts << QString::fromUtf8("é") << QString::fromUtf8("€ AUX101 é");
+        for (const QString& text : texts) {
+            SCOPED_TRACE(
+                QString("key \"%1\", %2 characters").arg(key).arg(text.size()).toStdString());
+            const QString encrypted = EncryptText(text, key);
+            EXPECT_EQ(runOpenssl(messageFormat(key, true), encrypted.toLatin1()), text.toUtf8());
+
+            const QByteArray fromOpenssl = runOpenssl(messageFormat(key, false), text.toUtf8());
+            EXPECT_EQ(DecryptText(QString::fromLatin1(fromOpenssl), key), text);
+        }
+    }
+}
+
+TEST(EncryptedText, LengthFollowsTheUtf8BytesEverySaltIsNewAndAnythingDecrypts)
+{
+    EXPECT_EQ(EncryptText("", "k").size(), 24);
+    EXPECT_EQ(EncryptText("RX1\r", "k").size(), 28);
+    EXPECT_EQ(QByteArray::fromBase64(EncryptText(QString::fromUtf8("é"), "k").toLatin1()).size(),
+              18);
+    EXPECT_EQ(QByteArray::fromBase64(EncryptText(QString::fromUtf8("€"), "k").toLatin1()).size(),
+              19);
+    EXPECT_NE(EncryptText("TX1\r", "k"), EncryptText("TX1\r", "k"));
+
+    const QString good = EncryptText("AS101\r", "key");
+    QString broken = good;
+    broken.insert(8, "\r\n");
+    broken.insert(20, "\r\n");
+    EXPECT_EQ(DecryptText(broken, "key"), "AS101\r") << "line breaks are skipped";
+
+    const QString wrongKey = DecryptText(good, "other");
+    EXPECT_NE(wrongKey, "AS101\r");
+    EXPECT_FALSE(wrongKey.isEmpty());
+
+    const QString headerOnly = QString::fromLatin1(QByteArray("Salted__12345678").toBase64());
+    EXPECT_EQ(DecryptText(headerOnly, "key"), "");
+    EXPECT_EQ(DecryptText("", "key"), "");
+    EXPECT_EQ(DecryptText("", ""), "");
+
+    // No header, or too short for one: the whole is ciphertext under an empty salt, and with an
+    // empty key too that is an all-zero key and counter, with no derivation.
+    const QByteArray plain = "no header here, just bytes";
+    const QByteArray ciphertext = opensslCtr(QByteArray(32, '\0'), QByteArray(16, '\0'), plain);
+    EXPECT_EQ(DecryptText(QString::fromLatin1(ciphertext.toBase64()), ""), plain);
+
+    // A failing random source raises instead of reusing a salt.
+    RecordingPrimitives platform;
+    platform.failing = "randomBytes";
+    try {
+        EncryptText("RX1\r", "key", platform);
+        ADD_FAILURE() << "encrypted without a random salt";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.number(), -2147221504);
+        EXPECT_TRUE(e.description().endsWith(" &H1C800066"));
+    }
+}
+
+} // namespace
