@@ -131,18 +131,14 @@ struct FakeDialogs : Dialogs {
             during();
         return MsgBoxAnswer::Ok;
     }
-    std::vector<std::optional<QString>> answers; // to the next input boxes, in order
-    QStringList proposed;                        // what each input box offered
+    QList<std::optional<QString>> answers; // to the next input boxes, in order
+    QStringList proposed;                  // what each input box offered
     std::optional<QString> inputBox(const QString& prompt, const QString& title,
                                     const QString& proposal) override
     {
         boxes.push_back({prompt, -1, title});
         proposed << proposal;
-        if (answers.empty())
-            return std::nullopt;
-        auto answer = answers.front();
-        answers.erase(answers.begin());
-        return answer;
+        return answers.isEmpty() ? std::nullopt : answers.takeFirst();
     }
     QStringList prompts() const
     {
@@ -192,7 +188,6 @@ struct FakeToolkit : Toolkit {
 
 struct FakeSettingsStore : SettingsStore {
     std::map<QString, QString> values; // "application/section/key"
-    int saves = 0;
     QString getSetting(const QString& a, const QString& s, const QString& k,
                        const QString& def) const override
     {
@@ -202,7 +197,6 @@ struct FakeSettingsStore : SettingsStore {
     void saveSetting(const QString& a, const QString& s, const QString& k,
                      const QString& v) override
     {
-        ++saves;
         values[a + "/" + s + "/" + k] = v;
     }
     QString location() const override { return "/home/op/.config/Zephrin/Zephrin.conf"; }
@@ -284,14 +278,7 @@ struct FakeSocket : Socket {
 };
 
 struct FakeLauncher : Launcher {
-    QStringList opened;
-    bool failing = false;
-    void openDocument(const QString& path) override
-    {
-        if (failing)
-            throw RuntimeError(ErrorNumber::FileNotFound, "File not found: " + path);
-        opened << path;
-    }
+    void openDocument(const QString&) override {}
 };
 
 // A whole platform of fakes, handed to the form as one bundle.

@@ -56,6 +56,14 @@ protected:
         for (int i = 0; i < 5; ++i)
             lamp(names[i]).style = pattern[i] == 'L' ? FillStyle::Solid : FillStyle::Transparent;
     }
+    // The off entry and the fifteen output entries of a radio's aux menu, in order.
+    static QStringList radioEntries(int radio)
+    {
+        QStringList names{QString("mnuAuxR%1Off").arg(radio)};
+        for (int n = 1; n <= 15; ++n)
+            names << QString("mnuAux%1%2On").arg(radio).arg(n, 2, 10, QChar('0'));
+        return names;
+    }
     QStringList checkedIn(const QStringList& names)
     {
         QStringList on;

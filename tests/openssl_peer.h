@@ -22,18 +22,8 @@ inline QByteArray runOpenssl(const QStringList& arguments, const QByteArray& inp
 // The options under which the openssl command reads and writes Zephrin's encrypted text.
 inline QStringList messageFormat(const QString& key, bool decrypt)
 {
-    QStringList args{"enc"};
-    if (decrypt)
-        args << "-d";
-    return args << "-aes-256-ctr"
-                << "-pbkdf2"
-                << "-md"
-                << "sha512"
-                << "-iter"
-                << "10000"
-                << "-a"
-                << "-A"
-                << "-pass" << ("pass:" + key);
+    const QString options = "enc -aes-256-ctr -pbkdf2 -md sha512 -iter 10000 -a -A";
+    return options.split(' ') + QStringList{decrypt ? "-d" : "-e", "-pass", "pass:" + key};
 }
 
 // Raw AES-256-CTR under a given key and initial counter block, without any derivation.

@@ -33,13 +33,6 @@ protected:
             socket.waiting += EncryptText(report, key.isEmpty() ? form.Password : key);
         socket.events.dataArrival(int(socket.waiting.size()));
     }
-    QStringList radioEntries(int radio)
-    {
-        QStringList names{QString("mnuAuxR%1Off").arg(radio)};
-        for (int n = 1; n <= 15; ++n)
-            names << QString("mnuAux%1%2On").arg(radio).arg(n, 2, 10, QChar('0'));
-        return names;
-    }
 };
 
 TEST_F(NetworkTest, ChoosingATcpPortClosesTheSerialPortAndIsRefusedWhileConnected)
