@@ -13,7 +13,7 @@ QStringList portEntries()
                  << "mnuTCPPort2";
 }
 
-TEST_F(FormTest, ChoosingAComPortOpensItAndRemembersIt)
+TEST_F(FormTest, ChoosingAComPortOpensItAndRemembersItUnlessItFails)
 {
     menu("mnuTCPPort1").isChecked = true;
     menu("mnuPortsCom11").click();
@@ -32,18 +32,15 @@ TEST_F(FormTest, ChoosingAComPortOpensItAndRemembersIt)
     EXPECT_TRUE(serial.open);
     EXPECT_EQ(checkedIn(portEntries()), QStringList{"mnuPortsCom11"});
     EXPECT_TRUE(boxes().empty());
-}
 
-TEST_F(FormTest, APortThatFailsToOpenLeavesNoEntryTicked)
-{
-    menu("mnuPortsCom2").click();
+    // A port that fails to open leaves no entry ticked and is not remembered.
     serial.missing.insert(3);
     menu("mnuPortsCom3").click();
     expectOneBox("VB6 runtime error (com3_click): 8002 - Device missing: COM3 (/dev/ttyS2) does "
                  "not exist");
     EXPECT_FALSE(serial.open);
     EXPECT_TRUE(checkedIn(portEntries()).isEmpty());
-    EXPECT_EQ(store.setting("port"), "2");
+    EXPECT_EQ(store.setting("port"), "11");
     EXPECT_EQ(form.port, "3");
 }
 
