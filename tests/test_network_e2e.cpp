@@ -41,36 +41,28 @@ protected:
     QString status() { return toolkit.label("lblStatus").caption(); }
 };
 
-TEST_F(WindowOnTheNetwork, TheOpeningCommandsGoAsFourMessagesAndTheirReportsLightTheLamps)
+TEST_F(WindowOnTheNetwork, OpeningCommandsGoAsFourMessagesAndReportsSplitOrBatchedLightLamps)
 {
-    Server server({"--simulate", "otrsp"}, ResetKey);
     toolkit.menuEntry("mnuAux105On").setChecked(true);
-    connectTo(server.port());
-    ASSERT_TRUE(pumpUntil([&] { return lit("shpFocus1") && lit("shpRx1"); }, 5000))
-        << server.log().toStdString();
-    EXPECT_EQ(toolkit.shape("shpNetStat").fillColor(), Colour::Green);
-    EXPECT_TRUE(pumpUntil([&] { return server.log().count("text received") == 4; }))
-        << server.log().toStdString();
-    form.RxFocus2_Click();
-    form.mnuAux107On_Click();
-    ASSERT_TRUE(pumpUntil([&] { return toolkit.textBox("txtAux1").text() == "Aux107 On"; }));
-    EXPECT_TRUE(lit("shpRx2"));
-    EXPECT_EQ(fakes.ui.dialog.prompts(),
-              QStringList{"Enter the IP address or host name to connect to:"});
-}
-
-TEST_F(WindowOnTheNetwork, ReportsSplitOrBatchedByTheServerStillLightTheLamps)
-{
-    for (const QStringList& options : {QStringList{"--split"}, QStringList{"--batch", "4"}}) {
+    for (const QStringList& options : {QStringList{}, QStringList{"--split"}, {"--batch", "4"}}) {
         SCOPED_TRACE(options.join(" ").toStdString());
         Server server(QStringList{"--simulate", "otrsp"} + options, ResetKey);
-        for (const char* lamp : {"shpFocus1", "shpRx1"})
+        for (const char* lamp : {"shpFocus1", "shpRx1", "shpRx2"})
             toolkit.shape(lamp).setFillStyle(FillStyle::Transparent);
         connectTo(server.port());
-        EXPECT_TRUE(pumpUntil([&] { return lit("shpFocus1") && lit("shpRx1"); }, 5000));
-        EXPECT_TRUE(toolkit.menuEntry("mnuAuxR2Off").checked());
+        ASSERT_TRUE(pumpUntil([&] { return lit("shpFocus1") && lit("shpRx1"); }, 5000))
+            << server.log().toStdString();
+        EXPECT_EQ(toolkit.shape("shpNetStat").fillColor(), Colour::Green);
+        EXPECT_TRUE(pumpUntil([&] { return server.log().count("text received") == 4; }));
+        EXPECT_TRUE(toolkit.menuEntry("mnuAuxR1Off").checked());
+        form.RxFocus2_Click();
+        form.mnuAux107On_Click();
+        ASSERT_TRUE(pumpUntil([&] { return toolkit.textBox("txtAux1").text() == "Aux107 On"; }));
+        EXPECT_TRUE(lit("shpRx2"));
         form.cmdDisconnect_Click();
     }
+    EXPECT_EQ(fakes.ui.dialog.prompts(),
+              QStringList(3, "Enter the IP address or host name to connect to:"));
 }
 
 TEST_F(WindowOnTheNetwork, AServerThatClosesOrRefusesIsShownAndNeverStopsTheWindow)
