@@ -10,10 +10,8 @@
 #include "server_process.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <atomic>
@@ -24,20 +22,22 @@
 
 namespace {
 
-class Client {
-public:
+// A client of the test, from a loopback address of its choosing.
+struct Client {
+    QTcpSocket socket;
+    QByteArray received;
+
     explicit Client(quint16 port, const QString& from = "127.0.0.1")
     {
-        socket_.bind(QHostAddress(from));
-        socket_.connectToHost(QHostAddress::LocalHost, port);
-        EXPECT_TRUE(socket_.waitForConnected(3000));
+        socket.bind(QHostAddress(from));
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        EXPECT_TRUE(socket.waitForConnected(3000));
     }
     void send(const QByteArray& bytes)
     {
-        socket_.write(bytes);
-        socket_.flush();
+        socket.write(bytes);
+        socket.flush();
     }
-    void hangUp() { socket_.disconnectFromHost(); }
     void sendText(const QString& text, const QString& key = Key)
     {
         send(EncryptText(text, key).toLatin1());
@@ -45,16 +45,14 @@ public:
     // The raw messages received once `count` of them have begun, each one piece.
     QList<QByteArray> receiveRaw(int count, int timeoutMs = 3000)
     {
-        pumpUntil([&] { return pending().count(EncryptedTextPrefix) >= count; }, timeoutMs);
+        pumpUntil(
+            [&] { return (received += socket.readAll()).count(EncryptedTextPrefix) >= count; },
+            timeoutMs);
         pumpUntil([] { return false; }, 30); // the last one's end
-        QList<QByteArray> messages;
-        const QByteArray data = pending();
-        for (qsizetype start = data.indexOf(EncryptedTextPrefix); start >= 0;) {
-            const qsizetype next = data.indexOf(EncryptedTextPrefix, start + 1);
-            messages.append(data.mid(start, next < 0 ? -1 : next - start));
-            start = next;
-        }
-        received_.clear();
+        QByteArray data = std::exchange(received, {}) + socket.readAll();
+        QList<QByteArray> messages =
+            data.replace(EncryptedTextPrefix, "\n" + QByteArray(EncryptedTextPrefix)).split('\n');
+        messages.removeFirst(); // what came before the first message
         return messages;
     }
     QStringList receive(int count, int timeoutMs = 3000)
@@ -66,14 +64,9 @@ public:
     }
     bool isDisconnected(int timeoutMs = 3000)
     {
-        return pumpUntil([&] { return socket_.state() == QAbstractSocket::UnconnectedState; },
+        return pumpUntil([&] { return socket.state() == QAbstractSocket::UnconnectedState; },
                          timeoutMs);
     }
-
-private:
-    const QByteArray& pending() { return received_ += socket_.readAll(); }
-    QTcpSocket socket_;
-    QByteArray received_;
 };
 
 void pause(int ms)
@@ -83,7 +76,7 @@ void pause(int ms)
 
 } // namespace
 
-TEST(ServerWithSimulatedBox, OpensslCommandIsAClientForCommandsReportsAndAnswers)
+TEST(ServerWithSimulatedBox, OpensslIsAClientAndEveryClientThatHasSpokenGetsEachReport)
 {
     QTemporaryDir dir;
     QFile keyFile(dir.filePath("key"));
@@ -91,7 +84,7 @@ TEST(ServerWithSimulatedBox, OpensslCommandIsAClientForCommandsReportsAndAnswers
     keyFile.write(Key.toUtf8() + "\n"); // as `echo` writes it: the line end is not the key's
     keyFile.close();
     Server server({"--simulate", "otrsp", "--key-file", keyFile.fileName()}, "not this one");
-    Client client(server.port());
+    Client client(server.port()), other(server.port()), silent(server.port());
 
     // openssl ends its output with a line feed, which the server skips.
     client.send(runOpenssl(messageFormat(Key, false), "RX1\r"));
@@ -99,37 +92,39 @@ TEST(ServerWithSimulatedBox, OpensslCommandIsAClientForCommandsReportsAndAnswers
     ASSERT_EQ(report.size(), 1);
     EXPECT_EQ(runOpenssl(messageFormat(Key, true), report[0] + "\n"), "RX1\r");
 
-    client.sendText("TX2\r");
-    client.sendText("?TX\r");
-    EXPECT_EQ(client.receive(2), (QStringList{"TX2\r", "TX2\r"})) << "report, then the answer";
-}
-
-TEST(ServerWithSimulatedBox, EveryClientThatHasSpokenGetsEachReport)
-{
-    Server server({"--simulate", "mk2r"});
-    Client first(server.port()), second(server.port()), silent(server.port());
-    second.sendText("AS100\r");
-    EXPECT_EQ(second.receive(1), QStringList{"AS100\r"});
-    first.sendText("FR2\r");
-    EXPECT_EQ(first.receive(1), QStringList{"FR2\r"});
-    EXPECT_EQ(second.receive(1), QStringList{"FR2\r"});
+    other.sendText("TX2\r");
+    other.sendText("?TX\r");
+    EXPECT_EQ(other.receive(2), (QStringList{"TX2\r", "TX2\r"})) << "report, then the answer";
+    EXPECT_EQ(client.receive(2), (QStringList{"TX2\r", "TX2\r"}));
     EXPECT_TRUE(silent.receive(1, 200).isEmpty());
 }
 
-TEST(ServerWithSimulatedBox, AClientBeyondTheUnfinishedTextBoundIsDroppedAlone)
+TEST(ServerWithSimulatedBox, StrangersClientsBeyondMaxClientsAndBeyondTheTextBoundAreLetGo)
 {
     constexpr int Bound = 64 * 1024;
-    Server server({"--simulate", "otrsp"});
+    Server server({"--simulate", "otrsp", "--allow", "127.0.0.1", "--max-clients", "3"});
+    Client stranger(server.port(), "127.0.0.2");
+    EXPECT_TRUE(stranger.isDisconnected());
+    EXPECT_TRUE(server.waitForLog("connection from 127.0.0.2"));
+    EXPECT_TRUE(server.log().contains("not in --allow"));
+
     Client atBound(server.port()), noPrefix(server.port()), endless(server.port());
+    Client fourth(server.port());
+    EXPECT_TRUE(fourth.isDisconnected());
+    EXPECT_TRUE(server.waitForLog("3 clients are connected already (--max-clients)"));
+
     atBound.send(QByteArray(Bound, 'x'));
     noPrefix.send(QByteArray(1024 * 1024, 'x'));
     endless.send(EncryptedTextPrefix + QByteArray(Bound, 'A'));
     EXPECT_TRUE(noPrefix.isDisconnected());
     EXPECT_TRUE(endless.isDisconnected());
     EXPECT_EQ(server.log().count("bytes of unfinished text"), 2) << server.log().toStdString();
-
     atBound.sendText("TX1\r"); // its prefix lets the server drop what came before
     EXPECT_EQ(atBound.receive(1), QStringList{"TX1\r"});
+
+    Client later(server.port()); // a dropped client's place is free again
+    later.sendText("RX2\r");
+    EXPECT_EQ(later.receive(1), QStringList{"RX2\r"});
 }
 
 class ServerOnPty : public testing::Test {
@@ -156,7 +151,7 @@ protected:
     Client client{server->port()};
 };
 
-TEST_F(ServerOnPty, SplitAndBatchedMessagesReachTheBoxWholeAndAreReported)
+TEST_F(ServerOnPty, SplitAndBatchedMessagesReachTheBoxWholeAndAnotherKeysDoNot)
 {
     ASSERT_TRUE(server->waitForLog("box opened"));
     // A padded message in three pieces, cut inside the prefix and at an odd length.
@@ -180,10 +175,8 @@ TEST_F(ServerOnPty, SplitAndBatchedMessagesReachTheBoxWholeAndAreReported)
     client.send(rx1s.mid(12));
     EXPECT_EQ(pty->read(5), "RX1S\r");
     EXPECT_EQ(client.receive(4), (QStringList{"RX1\r", "AUX101\r", "RX1S\r", "RX1S\r"}));
-}
 
-TEST_F(ServerOnPty, AMessageUnderAnotherKeyIsNotForwarded)
-{
+    // Under another key: not forwarded.
     client.sendText("AUX101 and more text to be sure\r", "another key");
     EXPECT_TRUE(server->waitForLog("key probably differs"));
     EXPECT_EQ(pty->read(1, 200), "");
@@ -221,7 +214,7 @@ TEST_F(ServerOnPty, AMessageSentAgainIsRefusedBeforeItsKeyIsDerived)
     const QByteArray captured = runOpenssl(messageFormat(Key, false), "TX2\r");
     Client sender(server->port());
     sender.send(captured);
-    sender.hangUp();
+    sender.socket.disconnectFromHost();
     EXPECT_EQ(pty->read(4), "TX2\r");
     EXPECT_EQ(client.receive(1), QStringList{"TX2\r"});
 
@@ -270,23 +263,6 @@ TEST(ServerWithSimulatedBox, AFloodingClientNeitherStarvesAnotherNorEscapesItsRa
     EXPECT_TRUE(logged.contains(QRegularExpression(
         R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} client 1 \(127\.0\.0\.1\) sends more than)")))
         << logged.toStdString();
-}
-
-TEST(ServerWithSimulatedBox, OnlyAllowedAddressesAndNoMoreThanMaxClientsAreLetIn)
-{
-    Server server({"--simulate", "otrsp", "--allow", "127.0.0.1", "--max-clients", "2"});
-    Client stranger(server.port(), "127.0.0.2");
-    EXPECT_TRUE(stranger.isDisconnected());
-    EXPECT_TRUE(server.waitForLog("connection from 127.0.0.2"));
-    EXPECT_TRUE(server.log().contains("not in --allow"));
-
-    Client first(server.port()), second(server.port()), third(server.port());
-    EXPECT_TRUE(third.isDisconnected());
-    EXPECT_TRUE(server.waitForLog("2 clients are connected already (--max-clients)"));
-    first.sendText("RX2\r");
-    EXPECT_EQ(first.receive(1), QStringList{"RX2\r"});
-    second.sendText("TX2\r");
-    EXPECT_EQ(second.receive(1), QStringList{"TX2\r"});
 }
 
 TEST(ServerIntake, ResultsAreAppliedInTheOrderTakenWhenWorkersFinishOutOfOrder)
