@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -152,12 +153,7 @@ struct FakeDialogs : Dialogs {
 // Controls are made when the form first asks for them; menu entries start with the captions of
 // the window's design.
 struct FakeToolkit : Toolkit {
-    std::map<QString, std::unique_ptr<FakeMenuEntry>> menus;
-    std::map<QString, std::unique_ptr<FakeButton>> buttons;
-    std::map<QString, std::unique_ptr<FakeLabel>> labels;
-    std::map<QString, std::unique_ptr<FakeShape>> shapes;
-    std::map<QString, std::unique_ptr<FakeTextBox>> textBoxes;
-    std::map<QString, std::unique_ptr<FakeRichTextBox>> panes;
+    std::map<QString, std::shared_ptr<void>> controls; // by kind and name
     FakeWindow win;
     FakeApplication app;
     FakeDialogs dialog;
@@ -168,19 +164,19 @@ struct FakeToolkit : Toolkit {
             for (const MenuEntryLayout& e : m.entries)
                 menuEntry(e.name).text = e.caption;
     }
-    template <typename T> static T& get(std::map<QString, std::unique_ptr<T>>& m, const QString& n)
+    template <typename T> T& get(const QString& name)
     {
-        auto& slot = m[n];
+        auto& slot = controls[typeid(T).name() + name];
         if (!slot)
-            slot = std::make_unique<T>();
-        return *slot;
+            slot = std::make_shared<T>();
+        return *static_cast<T*>(slot.get());
     }
-    FakeMenuEntry& menuEntry(const QString& n) override { return get(menus, n); }
-    FakeButton& button(const QString& n) override { return get(buttons, n); }
-    FakeLabel& label(const QString& n) override { return get(labels, n); }
-    FakeShape& shape(const QString& n) override { return get(shapes, n); }
-    FakeTextBox& textBox(const QString& n) override { return get(textBoxes, n); }
-    FakeRichTextBox& richTextBox(const QString& n) override { return get(panes, n); }
+    FakeMenuEntry& menuEntry(const QString& n) override { return get<FakeMenuEntry>(n); }
+    FakeButton& button(const QString& n) override { return get<FakeButton>(n); }
+    FakeLabel& label(const QString& n) override { return get<FakeLabel>(n); }
+    FakeShape& shape(const QString& n) override { return get<FakeShape>(n); }
+    FakeTextBox& textBox(const QString& n) override { return get<FakeTextBox>(n); }
+    FakeRichTextBox& richTextBox(const QString& n) override { return get<FakeRichTextBox>(n); }
     FormWindow& window() override { return win; }
     Application& application() override { return app; }
     Dialogs& dialogs() override { return dialog; }
