@@ -15,24 +15,19 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMainWindow>
-#include <random>
 
 namespace {
 
-// The real window, serial port and gate, with message boxes recorded instead of shown, so that
-// nothing waits for a click that never comes.
-struct RealWindow {
+// The real window on a real serial port, whose device `serial ports/COM3` names, with message
+// boxes recorded instead of shown, so that nothing waits for a click that never comes.
+class RealWindowTest : public ::testing::Test {
+protected:
     EventGate gate;
     FakePlatform fakes;
     FakeDialogs& dialog = fakes.ui.dialog;
     QtToolkit toolkit{gate, &dialog};
     SerialDeviceMap devices{fakes.store};
     QtSerialPort serial{devices, gate};
-};
-
-// The real window on a real serial port; `serial ports/COM3` names the device.
-class RealWindowTest : public ::testing::Test, protected RealWindow {
-protected:
     PtyPair pty;
     frmZephrin form{{toolkit, serial, fakes.socket, fakes.store, fakes.launcher}};
     QMainWindow* window = toolkit.mainWindow();
@@ -126,33 +121,6 @@ TEST_F(RealWindowTest, AFloodWhileTheBoxIsOpenIsHeldBoundedAndItsEndShownAtOnce)
     EXPECT_LE(mostHeld, 64 * 1024 + 128);
     EXPECT_LE(pane->text().size(), 16000 + 128);
     EXPECT_TRUE(lit("shpFocus2"));
-}
-
-// Bursts of any bytes, with every protocol value, through the real pane: nothing escapes the
-// receive handler, the pane keeps to its trim rule and shows one screen character per character.
-TEST(RealPane, RandomBurstsKeepThePaneBoundedAndInStep)
-{
-    RealWindow real;
-    FakeSerialPort& serial = real.fakes.serial;
-    frmZephrin form(
-        {real.toolkit, serial, real.fakes.socket, real.fakes.store, real.fakes.launcher});
-    form.Form_Load();
-    auto* pane = real.toolkit.mainWindow()->findChild<TerminalPane*>("txtTerm");
-    std::mt19937 random(11);
-    const char* protocols[] = {"1", "2", "3", "", "x"};
-    for (int round = 0; round < 1500; ++round) {
-        form.protocol = protocols[round % 5];
-        QString piece;
-        const int length = int(random() % 400);
-        for (int i = 0; i < length; ++i) {
-            const int kind = int(random() % 12);
-            piece += QChar(kind == 0 ? 8 : kind == 1 ? 13 : kind == 2 ? 10 : int(random() % 256));
-        }
-        ASSERT_NO_THROW(serial.receive(piece));
-        ASSERT_LE(pane->text().size(), 16000 + 2 * 400);
-        ASSERT_EQ(pane->document()->characterCount() - 1, pane->text().size());
-        real.dialog.boxes.clear();
-    }
 }
 
 } // namespace

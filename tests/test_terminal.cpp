@@ -23,7 +23,7 @@ protected:
     }
 };
 
-TEST_F(TerminalTest, ShowDataTurnsLineEndsIntoPairsAndAppliesBackspaces)
+TEST_F(TerminalTest, ShowDataPairsLineEndsAppliesBackspacesAndTrimsPastTheLimit)
 {
     QString after;
     EXPECT_EQ(show("", "RX1\r\n", &after), "RX1\r\n");
@@ -37,20 +37,12 @@ TEST_F(TerminalTest, ShowDataTurnsLineEndsIntoPairsAndAppliesBackspaces)
     EXPECT_EQ(show("", QString(BS) + "x"), "x") << "a leading backspace on an empty pane";
     EXPECT_EQ(show("12", QString(BS) + BS + BS), "1");
     EXPECT_TRUE(boxes().empty());
-}
 
-TEST_F(TerminalTest, ShowDataTrimsThePaneOnlyPastItsLimit)
-{
-    const QString full(16000, 'a');
-    EXPECT_EQ(show(full, "b").size(), 16001) << "exactly 16000 is not trimmed";
-    const QString over = QString(4096, 'x') + QString(11905, 'y');
-    EXPECT_EQ(show(over, "b"), QString(11905, 'y') + "b");
-    // After a huge piece, as many whole trims as it takes, at once.
+    // The pane is trimmed only past its limit, and after a huge piece by as many whole trims as
+    // it takes, at once, in time proportional to the piece.
+    EXPECT_EQ(show(QString(16000, 'a'), "b").size(), 16001) << "exactly 16000 is not trimmed";
+    EXPECT_EQ(show(QString(4096, 'x') + QString(11905, 'y'), "b"), QString(11905, 'y') + "b");
     EXPECT_EQ(show(QString(9 * 4096, 'x') + QString(13136, 'y'), "b"), QString(13136, 'y') + "b");
-}
-
-TEST_F(TerminalTest, ShowDataTakesTimeInProportionToAHugePiece)
-{
     QString flood;
     for (int i = 0; i < 300000; ++i)
         flood += QString("x") + BS + "\n";

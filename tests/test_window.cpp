@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -26,7 +27,7 @@ class WindowTest : public ::testing::Test {
 protected:
     EventGate gate;
     FakePlatform fakes;
-    QtToolkit toolkit{gate};
+    QtToolkit toolkit{gate, &fakes.ui.dialog};
     FakeSerialPort& serial = fakes.serial;
     frmZephrin form{{toolkit, serial, fakes.socket, fakes.store, fakes.launcher}};
     QMainWindow* window = toolkit.mainWindow();
@@ -166,6 +167,28 @@ TEST_F(WindowTest, KeysTypedInThePaneGoToTheBoxAndEditThePane)
     pane->selectAll();
     pane->copy();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "RX1\nTX2\n") << "plain line breaks";
+}
+
+// Bursts of any bytes, with every protocol value, through the real pane: nothing escapes the
+// receive handler, the pane keeps to its trim rule and shows one screen character per character.
+TEST_F(WindowTest, RandomBurstsKeepThePaneBoundedAndInStep)
+{
+    auto* pane = child<TerminalPane>("txtTerm");
+    std::mt19937 random(11);
+    const char* protocols[] = {"1", "2", "3", "", "x"};
+    for (int round = 0; round < 1500; ++round) {
+        form.protocol = protocols[round % 5];
+        QString piece;
+        const int length = int(random() % 400);
+        for (int i = 0; i < length; ++i) {
+            const int kind = int(random() % 12);
+            piece += QChar(kind == 0 ? 8 : kind == 1 ? 13 : kind == 2 ? 10 : int(random() % 256));
+        }
+        ASSERT_NO_THROW(serial.receive(piece));
+        ASSERT_LE(pane->text().size(), 16000 + 2 * 400);
+        ASSERT_EQ(pane->document()->characterCount() - 1, pane->text().size());
+        fakes.ui.dialog.boxes.clear();
+    }
 }
 
 // A port or socket event posted while a handler and its modal box run waits for the handler to
