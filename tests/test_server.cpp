@@ -4,7 +4,6 @@
 
 #include "cipher/encrypted_text.h"
 #include "openssl_peer.h"
-#include "pty_pair.h"
 #include "server/intake.h"
 #include "server/seen_salts.h"
 #include "server_process.h"
@@ -15,8 +14,6 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <atomic>
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <memory>
 #include <thread>
 
@@ -127,33 +124,20 @@ TEST(ServerWithSimulatedBox, StrangersClientsBeyondMaxClientsAndBeyondTheTextBou
     EXPECT_EQ(later.receive(1), QStringList{"RX2\r"});
 }
 
+// The server on a link to a pty, so that another pty can replace the box.
 class ServerOnPty : public testing::Test {
 protected:
-    // The server opens a link to the pty, so that the box can be replaced by another pty.
-    std::unique_ptr<Server> linkAndStart()
-    {
-        // The server must not inherit the box's side, or closing it would not unplug the box.
-        ::fcntl(pty->master(), F_SETFD, FD_CLOEXEC);
-        QFile::link(pty->slavePath(), boxPath);
-        return std::make_unique<Server>(QStringList{"--device", boxPath});
-    }
-    void replaceBox()
-    {
-        pty = std::make_unique<PtyPair>();
-        QFile::remove(boxPath);
-        QFile::link(pty->slavePath(), boxPath);
-    }
-
     QTemporaryDir dir;
     QString boxPath = dir.filePath("box");
     std::unique_ptr<PtyPair> pty = std::make_unique<PtyPair>();
-    std::unique_ptr<Server> server = linkAndStart();
-    Client client{server->port()};
+    bool linked = QFile::link(pty->slavePath(), boxPath);
+    Server server{{"--device", boxPath}};
+    Client client{server.port()};
 };
 
 TEST_F(ServerOnPty, SplitAndBatchedMessagesReachTheBoxWholeAndAnotherKeysDoNot)
 {
-    ASSERT_TRUE(server->waitForLog("box opened"));
+    ASSERT_TRUE(server.waitForLog("box opened"));
     // A padded message in three pieces, cut inside the prefix and at an odd length.
     const QByteArray rx1 = EncryptText("RX1\r", Key).toLatin1();
     client.send(rx1.left(5));
@@ -178,7 +162,7 @@ TEST_F(ServerOnPty, SplitAndBatchedMessagesReachTheBoxWholeAndAnotherKeysDoNot)
 
     // Under another key: not forwarded.
     client.sendText("AUX101 and more text to be sure\r", "another key");
-    EXPECT_TRUE(server->waitForLog("key probably differs"));
+    EXPECT_TRUE(server.waitForLog("key probably differs"));
     EXPECT_EQ(pty->read(1, 200), "");
     client.sendText("TX2\r");
     EXPECT_EQ(pty->read(4), "TX2\r");
@@ -192,13 +176,15 @@ TEST_F(ServerOnPty, BoxAnswersAreRelayedAndTheBoxMayGoAndComeBack)
     EXPECT_EQ(client.receive(2), (QStringList{"RX1\r", "TX2\r"}));
 
     pty->closeMaster();
-    ASSERT_TRUE(server->waitForLog("box is gone"));
+    ASSERT_TRUE(server.waitForLog("box is gone"));
     client.sendText("TX1\r");
-    EXPECT_TRUE(server->waitForLog("\"TX1\\r\" not sent"));
+    EXPECT_TRUE(server.waitForLog("\"TX1\\r\" not sent"));
     EXPECT_TRUE(client.receive(1, 200).isEmpty()) << "no report for what the box never got";
 
-    replaceBox();
-    ASSERT_TRUE(server->waitForLog("box is back", 3000));
+    pty = std::make_unique<PtyPair>();
+    QFile::remove(boxPath);
+    QFile::link(pty->slavePath(), boxPath);
+    ASSERT_TRUE(server.waitForLog("box is back", 3000));
     client.sendText("TX1\r");
     EXPECT_EQ(pty->read(4), "TX1\r");
     EXPECT_EQ(client.receive(1), QStringList{"TX1\r"});
@@ -212,14 +198,14 @@ TEST_F(ServerOnPty, AMessageSentAgainIsRefusedBeforeItsKeyIsDerived)
 
     // Captured from a client that wrote it and hung up at once: still carried out.
     const QByteArray captured = runOpenssl(messageFormat(Key, false), "TX2\r");
-    Client sender(server->port());
+    Client sender(server.port());
     sender.send(captured);
     sender.socket.disconnectFromHost();
     EXPECT_EQ(pty->read(4), "TX2\r");
     EXPECT_EQ(client.receive(1), QStringList{"TX2\r"});
 
     client.send(captured);
-    EXPECT_TRUE(server->waitForLog("client 1 (127.0.0.1): a message sent before was sent again"));
+    EXPECT_TRUE(server.waitForLog("client 1 (127.0.0.1): a message sent before was sent again"));
     EXPECT_EQ(pty->read(1, 200), "");
     EXPECT_TRUE(client.receive(1, 200).isEmpty()) << "a replay draws no report";
 
@@ -227,7 +213,7 @@ TEST_F(ServerOnPty, AMessageSentAgainIsRefusedBeforeItsKeyIsDerived)
     const QByteArray twice = runOpenssl(messageFormat(Key, false), "RX2\r");
     client.send(twice + twice);
     EXPECT_EQ(pty->read(8, 500), "RX2\r");
-    EXPECT_EQ(server->log().count("was sent again"), 2);
+    EXPECT_EQ(server.log().count("was sent again"), 2);
 }
 
 TEST(ServerWithSimulatedBox, AFloodingClientNeitherStarvesAnotherNorEscapesItsRateAndIsLogged)
