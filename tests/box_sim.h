@@ -21,10 +21,8 @@ public:
     ~BoxSim()
     {
         sim_.terminate();
-        if (!sim_.waitForFinished(3000))
-            sim_.kill();
         sim_.waitForFinished(3000);
-    }
+    } // QProcess kills a simulator that did not stop
     QString device() const { return device_; }
 
     // Every line the simulator has logged so far: "< command" and "> answer".
