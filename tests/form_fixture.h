@@ -43,18 +43,20 @@ protected:
     }
 
     // Lamps as a string of five letters, in the order focus1 focus2 rx1 rx2 rxS: L lit, d dark.
+    static constexpr const char* LampNames[] = {"shpFocus1", "shpFocus2", "shpRx1", "shpRx2",
+                                                "shpRxS"};
     QString lamps()
     {
         QString s;
-        for (const char* name : {"shpFocus1", "shpFocus2", "shpRx1", "shpRx2", "shpRxS"})
+        for (const char* name : LampNames)
             s += lamp(name).lit() ? 'L' : 'd';
         return s;
     }
     void setLamps(const QString& pattern)
     {
-        const char* names[] = {"shpFocus1", "shpFocus2", "shpRx1", "shpRx2", "shpRxS"};
         for (int i = 0; i < 5; ++i)
-            lamp(names[i]).style = pattern[i] == 'L' ? FillStyle::Solid : FillStyle::Transparent;
+            lamp(LampNames[i]).style =
+                pattern[i] == 'L' ? FillStyle::Solid : FillStyle::Transparent;
     }
     // The off entry and the fifteen output entries of a radio's aux menu, in order.
     static QStringList radioEntries(int radio)

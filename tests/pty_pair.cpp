@@ -4,7 +4,6 @@
 #include <QElapsedTimer>
 #include <cerrno>
 #include <fcntl.h>
-#include <poll.h>
 #include <stdexcept>
 #include <stdlib.h>
 #include <termios.h>
@@ -23,11 +22,6 @@ PtyPair::PtyPair()
     tcsetattr(master_, TCSANOW, &raw);
 }
 
-PtyPair::~PtyPair()
-{
-    closeMaster();
-}
-
 void PtyPair::closeMaster()
 {
     if (master_ >= 0)
@@ -38,18 +32,15 @@ void PtyPair::closeMaster()
 QByteArray PtyPair::read(int count, int timeoutMs)
 {
     QByteArray bytes;
-    QElapsedTimer clock;
-    clock.start();
-    while (bytes.size() < count && clock.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents();
-        pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) {
+    pumpUntil(
+        [&] {
             char chunk[256];
-            const ssize_t n = ::read(master_, chunk, sizeof chunk);
+            const ssize_t n = ::read(master_, chunk, sizeof chunk); // the master does not block
             if (n > 0)
                 bytes.append(chunk, n);
-        }
-    }
+            return bytes.size() >= count;
+        },
+        timeoutMs);
     return bytes;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/crypto_primitives.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <new>
 #include <vector>
@@ -72,12 +73,5 @@ struct RecordingPrimitives : crypto::Primitives {
     QString statusMessage(crypto::Status s) const override { return real.statusMessage(s); }
     void wipe(void* d, std::size_t l) override { real.wipe(d, l); }
 
-    QStringList releases() const
-    {
-        QStringList r;
-        for (const QString& c : calls)
-            if (c == "closeKdf" || c == "destroyKey" || c == "closeAes")
-                r << c;
-        return r;
-    }
+    QStringList releases() const { return calls.filter(QRegularExpression("^(close|destroy)")); }
 };
