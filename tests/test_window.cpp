@@ -136,7 +136,7 @@ TEST_F(WindowTest, MenusHoldTheirEntriesInOrderUncheckedWithAccessKeys)
     EXPECT_EQ(action("mnuPortsCom4")->toolTip(), "/dev/ttyS3");
 }
 
-TEST_F(WindowTest, ClicksReachTheHandlersAndTheHandlersSetTheMarks)
+TEST_F(WindowTest, ClicksAndKeysReachTheHandlersAndTheHandlersSetTheMarksAndThePane)
 {
     action("mnuPortsCom2")->trigger();
     EXPECT_TRUE(action("mnuPortsCom2")->isChecked());
@@ -151,15 +151,8 @@ TEST_F(WindowTest, ClicksReachTheHandlersAndTheHandlersSetTheMarks)
     EXPECT_EQ(serial.writes, QStringList{QString("RX1S\r")});
     EXPECT_EQ(dynamic_cast<LampWidget*>(child<QWidget>("shpRxS"))->fillStyle(), FillStyle::Solid);
 
-    window->move(100, 60);
-    window->close(); // the window's closed event is the form's unload
-    EXPECT_FALSE(serial.open);
-    EXPECT_EQ(fakes.store.setting("FormLeft"), "1500");
-}
-
-TEST_F(WindowTest, KeysTypedInThePaneGoToTheBoxAndEditThePane)
-{
-    action("mnuPortsCom2")->trigger();
+    // Keys typed in the pane go to the box and edit the pane.
+    serial.writes.clear();
     form.protocol = "2";
     auto* pane = child<TerminalPane>("txtTerm");
     const auto press = [&](int key, const QString& text) {
@@ -182,6 +175,11 @@ TEST_F(WindowTest, KeysTypedInThePaneGoToTheBoxAndEditThePane)
     pane->selectAll();
     pane->copy();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "RX1\nTX2\n") << "plain line breaks";
+
+    window->move(100, 60);
+    window->close(); // the window's closed event is the form's unload
+    EXPECT_FALSE(serial.open);
+    EXPECT_EQ(fakes.store.setting("FormLeft"), "1500");
 }
 
 // Bursts of any bytes, with every protocol value, through the real pane: nothing escapes the
