@@ -128,7 +128,7 @@ TEST_F(NetworkTest, TheConnectionsEventsAndDisconnectShowInTheLampAndTheStatus)
     EXPECT_EQ(lamps(), "ddddd");
 }
 
-TEST_F(NetworkTest, CommandsAndKeysLeaveEncryptedOneMessageEach)
+TEST_F(NetworkTest, CommandsAndKeysLeaveEncryptedOneMessageEachUnderTheCurrentKey)
 {
     connected("1");
     button("RxFocusS").click();
@@ -143,6 +143,20 @@ TEST_F(NetworkTest, CommandsAndKeysLeaveEncryptedOneMessageEach)
     EXPECT_EQ(sentTexts(), (QStringList{"R", "X", "1", "\r"}));
     EXPECT_EQ(ui.label("lblStatus").text, "") << "keys leave the status alone";
 
+    // A new key is used at once and stored encrypted under the program's name.
+    EXPECT_EQ(form.Password, "Zephrin");
+    ui.dialog.answers = {QString(""), std::nullopt, QString("new key")};
+    menu("mnuChangeKey").click();
+    menu("mnuChangeKey").click();
+    EXPECT_EQ(form.Password, "Zephrin");
+    menu("mnuChangeKey").click();
+    EXPECT_EQ(form.Password, "new key");
+    EXPECT_EQ(DecryptText(store.setting("Password"), "Zephrin"), "new key");
+    button("RxFocusS").click();
+    EXPECT_EQ(DecryptText(socket.sent.last(), "new key"), "RX1S\r");
+    boxes().clear();
+    ui.label("lblStatus").text = "";
+
     // Not connected: the command fails in its handler and nothing moves.
     socket.currentState = Socket::Closed;
     button("TxFocus2").click();
@@ -153,21 +167,6 @@ TEST_F(NetworkTest, CommandsAndKeysLeaveEncryptedOneMessageEach)
     EXPECT_TRUE(boxes().empty());
     EXPECT_EQ(checkedIn(radioEntries(1)), QStringList{"mnuAuxR1Off"});
     EXPECT_EQ(ui.label("lblStatus").text, "");
-}
-
-TEST_F(NetworkTest, ANewKeyIsUsedAtOnceAndStoredEncryptedUnderTheProgramsName)
-{
-    connected("1");
-    EXPECT_EQ(form.Password, "Zephrin");
-    ui.dialog.answers = {QString(""), std::nullopt, QString("new key")};
-    menu("mnuChangeKey").click();
-    menu("mnuChangeKey").click();
-    EXPECT_EQ(form.Password, "Zephrin");
-    menu("mnuChangeKey").click();
-    EXPECT_EQ(form.Password, "new key");
-    EXPECT_EQ(DecryptText(store.setting("Password"), "Zephrin"), "new key");
-    button("RxFocus1").click();
-    EXPECT_EQ(DecryptText(socket.sent.last(), "new key"), "RX1\r");
 }
 
 TEST_F(NetworkTest, EveryReportTokenSetsTheWindowAsItsCommandWould)
@@ -210,7 +209,7 @@ TEST_F(NetworkTest, EveryReportTokenSetsTheWindowAsItsCommandWould)
     EXPECT_EQ(checkedIn(radioEntries(1)), QStringList{"mnuAux107On"});
 }
 
-TEST_F(NetworkTest, ReportsTogetherOrSplitAreEachApplied)
+TEST_F(NetworkTest, ReportsTogetherOrSplitAreEachAppliedAndErrorsRaiseOneBoxEach)
 {
     connected("1");
     arrive({"RX1\r", "TX1\r"});
@@ -233,11 +232,8 @@ TEST_F(NetworkTest, ReportsTogetherOrSplitAreEachApplied)
     socket.events.dataArrival(0);
     EXPECT_EQ(lamps(), "dLdLd");
     EXPECT_TRUE(boxes().empty());
-}
 
-TEST_F(NetworkTest, ErrorRepliesAndForeignKeysRaiseNoMoreThanTheirBoxes)
-{
-    connected("1");
+    // Error replies raise their boxes; messages under another key raise nothing.
     arrive({"E", "X"});
     expectOneBox("MK2R protocol error.", MsgBoxStyle::Information, "MK2R Protocol Error");
     arrive({"FW?\r"});
