@@ -89,7 +89,7 @@ const FocusCase focusCases[] = {
     {"TxFocus2", "TX2", "FT2", "dLddd", "dLLLL"},
 };
 
-TEST_F(CommandTest, FocusButtonsSendTheProtocolsCommandAndSetTheirLamps)
+TEST_F(CommandTest, FocusButtonsSendTheProtocolsCommandAndSetTheirLampsLinkOrNot)
 {
     for (const FocusCase& c : focusCases) {
         for (const char* protocol : {"1", "2"}) {
@@ -106,10 +106,9 @@ TEST_F(CommandTest, FocusButtonsSendTheProtocolsCommandAndSetTheirLamps)
             EXPECT_EQ(ui.label("lblStatus").text, "");
         }
     }
-}
 
-TEST_F(CommandTest, WithoutALinkNothingIsSentButTheWindowFollowsTheCommand)
-{
+    // Without a link nothing is sent, but the window follows the command.
+    setLamps("ddddd");
     openCom3("2");
     form.mode = "";
     button("RxFocusS").click();

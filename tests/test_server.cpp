@@ -66,11 +66,6 @@ struct Client {
     }
 };
 
-void pause(int ms)
-{
-    pumpUntil([] { return false; }, ms);
-}
-
 } // namespace
 
 TEST(ServerWithSimulatedBox, OpensslIsAClientAndEveryClientThatHasSpokenGetsEachReport)
@@ -141,9 +136,9 @@ TEST_F(ServerOnPty, SplitAndBatchedMessagesReachTheBoxWholeAndAnotherKeysDoNot)
     // A padded message in three pieces, cut inside the prefix and at an odd length.
     const QByteArray rx1 = EncryptText("RX1\r", Key).toLatin1();
     client.send(rx1.left(5));
-    pause(50);
+    pumpUntil([] { return false; }, 50);
     client.send(rx1.mid(5, 14));
-    pause(50);
+    pumpUntil([] { return false; }, 50);
     client.send(rx1.mid(19));
     EXPECT_EQ(pty->read(4), "RX1\r");
 
@@ -155,7 +150,7 @@ TEST_F(ServerOnPty, SplitAndBatchedMessagesReachTheBoxWholeAndAnotherKeysDoNot)
     // No padding and cut at a multiple of 4 that is shorter than any message: held, not taken.
     const QByteArray rx1s = EncryptText("RX1S\r", Key).toLatin1();
     client.send(rx1s.left(12));
-    pause(50);
+    pumpUntil([] { return false; }, 50);
     client.send(rx1s.mid(12));
     EXPECT_EQ(pty->read(5), "RX1S\r");
     EXPECT_EQ(client.receive(4), (QStringList{"RX1\r", "AUX101\r", "RX1S\r", "RX1S\r"}));
@@ -245,7 +240,7 @@ TEST(ServerWithSimulatedBox, AFloodingClientNeitherStarvesAnotherNorEscapesItsRa
         << logged.toStdString();
 }
 
-TEST(ServerIntake, ResultsAreAppliedInTheOrderTakenWhenWorkersFinishOutOfOrder)
+TEST(ServerIntake, ResultsAreAppliedInTheOrderTakenAndTheSaltMemoryIsBounded)
 {
     constexpr int Threads = 3;
     constexpr int PerSource = 20;
@@ -278,10 +273,8 @@ TEST(ServerIntake, ResultsAreAppliedInTheOrderTakenWhenWorkersFinishOutOfOrder)
     EXPECT_EQ(applied, expected);
     EXPECT_LE(mostAtOnce.load(), Threads);
     EXPECT_LE(mostInFlight, Threads * Intake::MaxInFlightPerThread);
-}
 
-TEST(ServerIntake, SaltMemoryForgetsTheOldestBeyondItsCapacity)
-{
+    // The memory of accepted salts forgets the oldest beyond its capacity.
     SeenSalts salts;
     for (quint64 salt = 1; salt <= SeenSalts::Capacity + 1; ++salt)
         salts.remember(salt);

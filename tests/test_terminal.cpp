@@ -49,7 +49,7 @@ TEST_F(TerminalTest, ShowDataPairsLineEndsAppliesBackspacesAndTrimsPastTheLimit)
     EXPECT_EQ(show("", flood + "end\r"), "end\r\n");
 }
 
-TEST_F(TerminalTest, OtrspRepliesLightTheLampsTheyReport)
+TEST_F(TerminalTest, RepliesLightTheLampsTheyReportAndErrorsRaiseTheirBoxesByProtocol)
 {
     setLamps("LdLdd");
     serial.receive("TX2\r", 3); // an event other than received characters is ignored
@@ -65,10 +65,8 @@ TEST_F(TerminalTest, OtrspRepliesLightTheLampsTheyReport)
     EXPECT_EQ(lamps(), "dLdLd") << "the search is case-sensitive";
     EXPECT_EQ(term().content, "RX2S\r\nTX1RX2TX2\r\ntx1 rx1");
     EXPECT_TRUE(boxes().empty());
-}
 
-TEST_F(TerminalTest, ErrorRepliesRaiseTheirBoxesByProtocol)
-{
+    // Error replies raise their boxes by protocol.
     struct Case {
         const char* protocol;
         const char* piece;
