@@ -224,7 +224,7 @@ TEST_F(CommandTest, AuxEntriesSendMoveTheMarkAndShowTheEntrysName)
     EXPECT_EQ(ui.label("lblStatus").text, "");
 }
 
-TEST_F(CommandTest, InterlockRefusesAnOutputWhosePartnerIsOnBeforeAnyOtherCheck)
+TEST_F(CommandTest, InterlockRefusesAnOutputWhosePartnerIsOnAndIsOnOnlyWhenStoredAsOne)
 {
     menu("mnuInterlockingAux").click();
     EXPECT_EQ(form.interlock, "1");
@@ -246,10 +246,8 @@ TEST_F(CommandTest, InterlockRefusesAnOutputWhosePartnerIsOnBeforeAnyOtherCheck)
     EXPECT_EQ(store.setting("interlock"), "0");
     menu("mnuAux206On").click();
     EXPECT_EQ(serial.writes.last(), cr("AUX206")) << "partners may be on together";
-}
 
-TEST_F(CommandTest, AStoredOptionIsOnOnlyWhenItIsTheNumberOne)
-{
+    // A stored option is on only when it is the number one.
     const std::pair<const char*, const char*> stored[] = {
         {"1.0", "1"}, {" 1", "1"}, {"abc", "0"}, {"2", "0"}, {"", "0"}};
     for (const auto& [text, option] : stored) {
@@ -276,7 +274,7 @@ QStringList portEntries()
                  << "mnuTCPPort2";
 }
 
-TEST_F(FormTest, ChoosingAComPortOpensItAndRemembersItUnlessItFails)
+TEST_F(FormTest, AComPortIsOpenedAndRememberedUnlessItFailsAndClosedAtTheEnd)
 {
     menu("mnuTCPPort1").isChecked = true;
     menu("mnuPortsCom11").click();
@@ -305,27 +303,8 @@ TEST_F(FormTest, ChoosingAComPortOpensItAndRemembersItUnlessItFails)
     EXPECT_TRUE(checkedIn(portEntries()).isEmpty());
     EXPECT_EQ(store.setting("port"), "11");
     EXPECT_EQ(form.port, "3");
-}
 
-TEST(SerialDeviceMap, ComNumbersStandForTheOperatorsDevicesOrTheirTtySNames)
-{
-    FakeSettingsStore store;
-    store.values["Zephrin/serial ports/COM3"] = " /dev/serial/by-id/usb-box-port0 ";
-    const SerialDeviceMap devices(store);
-    EXPECT_EQ(devices.deviceFor(3), "/dev/serial/by-id/usb-box-port0");
-    EXPECT_EQ(devices.deviceFor(1), "/dev/ttyS0");
-    EXPECT_EQ(devices.deviceFor(16), "/dev/ttyS15");
-    EXPECT_EQ(devices.location(), store.location());
-
-    FakePlatform platform;
-    platform.store.values = store.values;
-    frmZephrin form(platform.bundle());
-    EXPECT_EQ(platform.ui.menuEntry("mnuPortsCom3").tip, "/dev/serial/by-id/usb-box-port0");
-    EXPECT_EQ(platform.ui.menuEntry("mnuPortsCom4").tip, "/dev/ttyS3");
-}
-
-TEST_F(FormTest, ExitAndClosingTheWindowCloseTheLinksAndStoreThePosition)
-{
+    // Exit and closing the window close the links and store the position.
     menu("mnuPortsCom1").click();
     socket.currentState = Socket::Connected;
     ui.win.x = 1500;
@@ -344,6 +323,23 @@ TEST_F(FormTest, ExitAndClosingTheWindowCloseTheLinksAndStoreThePosition)
     EXPECT_EQ(store.setting("FormLeft"), "30");
     EXPECT_TRUE(ui.app.ended);
     EXPECT_TRUE(boxes().empty());
+}
+
+TEST(SerialDeviceMap, ComNumbersStandForTheOperatorsDevicesOrTheirTtySNames)
+{
+    FakeSettingsStore store;
+    store.values["Zephrin/serial ports/COM3"] = " /dev/serial/by-id/usb-box-port0 ";
+    const SerialDeviceMap devices(store);
+    EXPECT_EQ(devices.deviceFor(3), "/dev/serial/by-id/usb-box-port0");
+    EXPECT_EQ(devices.deviceFor(1), "/dev/ttyS0");
+    EXPECT_EQ(devices.deviceFor(16), "/dev/ttyS15");
+    EXPECT_EQ(devices.location(), store.location());
+
+    FakePlatform platform;
+    platform.store.values = store.values;
+    frmZephrin form(platform.bundle());
+    EXPECT_EQ(platform.ui.menuEntry("mnuPortsCom3").tip, "/dev/serial/by-id/usb-box-port0");
+    EXPECT_EQ(platform.ui.menuEntry("mnuPortsCom4").tip, "/dev/ttyS3");
 }
 
 TEST(TextNumbers, WholeTextConversionFailsOnNonNumbersWhileLeadingNumberNeverDoes)

@@ -452,7 +452,7 @@ TEST_F(RealLinks, TheSimulatedBoxesAnswerTheWindowsCommandsAndTypedLines)
 
 // What the box sends while a message box is open waits, bounded, and comes in order once the
 // box is closed, with no further byte needed; only the first protocol error raises a box.
-TEST_F(RealLinks, RepliesThatCameMeanwhileAreShownAndAppliedWithoutBoxesOfTheirOwn)
+TEST_F(RealLinks, WhatCameWhileABoxWasOpenIsHeldBoundedAndAppliedWithoutBoxesOfItsOwn)
 {
     dialog.whileOpen = [&] {
         pty.write("TX2\r");
@@ -467,10 +467,8 @@ TEST_F(RealLinks, RepliesThatCameMeanwhileAreShownAndAppliedWithoutBoxesOfTheirO
 
     pty.write("?\r");
     ASSERT_TRUE(pumpUntil([&] { return dialog.boxes.size() == 2; })) << "a later error speaks";
-}
 
-TEST_F(RealLinks, AFloodWhileTheBoxIsOpenIsHeldBoundedAndItsEndShownAtOnce)
-{
+    // A flood while the box is open is held, bounded, and its end shown at once.
     qsizetype mostHeld = 0;
     dialog.whileOpen = [&] {
         const QByteArray line = QByteArray(100, 'x') + "\r";
@@ -489,7 +487,7 @@ TEST_F(RealLinks, AFloodWhileTheBoxIsOpenIsHeldBoundedAndItsEndShownAtOnce)
     EXPECT_TRUE(lit("shpFocus2"));
 }
 
-TEST_F(RealLinks, OpeningCommandsGoAsFourMessagesAndReportsSplitOrBatchedLightLamps)
+TEST_F(RealLinks, ServersTakeFourOpeningMessagesSendSplitOrBatchedReportsCloseAndRefuse)
 {
     for (const QStringList& options : {QStringList{}, QStringList{"--split"}, {"--batch", "4"}}) {
         SCOPED_TRACE(options.join(" ").toStdString());
@@ -503,10 +501,8 @@ TEST_F(RealLinks, OpeningCommandsGoAsFourMessagesAndReportsSplitOrBatchedLightLa
         form.cmdDisconnect_Click();
     }
     EXPECT_EQ(prompts(), QStringList(3, "Enter the IP address or host name to connect to:"));
-}
 
-TEST_F(RealLinks, AServerThatClosesOrRefusesIsShownAndNeverStopsTheWindow)
-{
+    // A server that closes or refuses is shown and never stops the window.
     {
         Server server({"--simulate", "otrsp", "--close-after", "4"}, ResetKey);
         connectTo(server.port());
