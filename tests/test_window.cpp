@@ -107,10 +107,9 @@ TEST_F(WindowTest, ControlsAndMenusSitWhereTheLayoutPutsThemReadableAndInOrder)
     }
     for (const char* name :
          {"shpFocus1", "shpFocus2", "shpRx1", "shpRx2", "shpRxS", "shpNetStat"}) {
-        auto* lamp = dynamic_cast<LampWidget*>(child<QWidget>(name));
-        ASSERT_NE(lamp, nullptr);
-        EXPECT_EQ(lamp->fillStyle(), FillStyle::Transparent);
-        EXPECT_EQ(lamp->fillColor(), Colour::Green);
+        ASSERT_NE(dynamic_cast<LampWidget*>(child<QWidget>(name)), nullptr);
+        EXPECT_EQ(toolkit.shape(name).fillStyle(), FillStyle::Transparent);
+        EXPECT_EQ(toolkit.shape(name).fillColor(), Colour::Green);
     }
 
     // Menus hold their entries in order, unchecked, with access keys.
@@ -327,7 +326,7 @@ TEST_F(RealLinks, CommandsReachTheBoxAsExactBytesInBothProtocols)
     EXPECT_TRUE(prompts().isEmpty()) << prompts().join("\n").toStdString();
 }
 
-TEST_F(RealLinks, ChoosingThePortSets9600EightNoneOneWithoutFlowControl)
+TEST_F(RealLinks, ChoosingThePortSetsTheLineOrSaysWhyItCannotOpenTheDevice)
 {
     // Another program changes the settings while the port is closed.
     serial.setPortOpen(false);
@@ -348,11 +347,8 @@ TEST_F(RealLinks, ChoosingThePortSets9600EightNoneOneWithoutFlowControl)
     EXPECT_EQ(cfgetispeed(&t), speed_t(B9600));
     EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
     EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
-}
 
-TEST_F(RealLinks, AMissingWrongOrBusyDeviceIsReportedByNameAndClosesThePreviousPort)
-{
-
+    // A missing, wrong or busy device is reported by name and closes the previous port.
     mapCom(5, "/dev/zephrin-no-such-device");
     trigger("mnuPortsCom5");
     ASSERT_EQ(prompts().size(), 1);
