@@ -176,10 +176,8 @@ TEST(EncryptedText, LengthFollowsTheUtf8BytesEverySaltIsNewAndAnythingDecrypts)
     const QByteArray plain = "no header here, just bytes";
     const QByteArray ciphertext = opensslCtr(QByteArray(32, '\0'), QByteArray(16, '\0'), plain);
     EXPECT_EQ(DecryptText(QString::fromLatin1(ciphertext.toBase64()), ""), plain);
-}
 
-TEST(EncryptedText, AFailingRandomSourceRaisesInsteadOfReusingASalt)
-{
+    // A failing random source raises instead of reusing a salt.
     RecordingPrimitives platform;
     platform.failing = "randomBytes";
     try {

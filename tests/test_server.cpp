@@ -242,13 +242,11 @@ TEST(ServerWithSimulatedBox, AFloodingClientNeitherStarvesAnotherNorEscapesItsRa
 
 TEST(ServerIntake, ResultsAreAppliedInTheOrderTakenAndTheSaltMemoryIsBounded)
 {
-    constexpr int Threads = 3;
-    constexpr int PerSource = 20;
+    constexpr int Threads = 3, PerSource = 20;
     std::atomic<int> decrypting{0}, mostAtOnce{0};
     QStringList applied;
     int mostInFlight = 0;
-    std::unique_ptr<Intake> intake;
-    intake = std::make_unique<Intake>(
+    std::unique_ptr<Intake> intake = std::make_unique<Intake>(
         Threads,
         [&](const QByteArray& message) {
             const int now = ++decrypting;
