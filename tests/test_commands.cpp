@@ -75,12 +75,10 @@ TEST_F(CommandTest, EveryCommandChecksThePortTheProtocolAndTheOpenPortBeforeItAc
     EXPECT_EQ(ui.label("lblStatus").text, "");
 }
 
+// A focus button, its command in OTRSP and in MK2R, and the lamps after it, starting all dark
+// and starting all lit.
 struct FocusCase {
-    const char* button;
-    const char* otrsp;
-    const char* mk2r;
-    const char* lampsFromDark; // lamps after the command, starting all dark
-    const char* lampsFromLit;  // lamps after the command, starting all lit
+    const char *button, *otrsp, *mk2r, *lampsFromDark, *lampsFromLit;
 };
 
 const FocusCase focusCases[] = {
