@@ -25,16 +25,16 @@ public:
     } // QProcess kills a simulator that did not stop
     QString device() const { return device_; }
 
-    // Every line the simulator has logged so far: "< command" and "> answer".
-    QStringList log()
-    {
-        while (sim_.canReadLine())
-            lines_ << QString::fromLocal8Bit(sim_.readLine()).trimmed();
-        return lines_;
-    }
+    // Waits for a line of the simulator's log: "< command" or "> answer".
     bool waitFor(const QString& line, int timeoutMs = 3000)
     {
-        return pumpUntil([&] { return log().contains(line); }, timeoutMs);
+        return pumpUntil(
+            [&] {
+                while (sim_.canReadLine())
+                    lines_ << QString::fromLocal8Bit(sim_.readLine()).trimmed();
+                return lines_.contains(line);
+            },
+            timeoutMs);
     }
 
 private:

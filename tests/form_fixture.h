@@ -76,6 +76,18 @@ protected:
     }
 };
 
+// A focus button, its command in OTRSP and in MK2R, and the lamps after it, starting all dark
+// and starting all lit.
+struct FocusCase {
+    const char *button, *otrsp, *mk2r, *lampsFromDark, *lampsFromLit;
+};
+
+inline const FocusCase focusCases[] = {
+    {"RxFocus1", "RX1", "FR1", "ddLdd", "LLLdd"},  {"RxFocus2", "RX2", "FR2", "dddLd", "LLdLd"},
+    {"RxFocusS", "RX1S", "FRS", "ddddL", "LLddL"}, {"TxFocus1", "TX1", "FT1", "Ldddd", "LdLLL"},
+    {"TxFocus2", "TX2", "FT2", "dLddd", "dLLLL"},
+};
+
 inline QString cr(const QString& command)
 {
     return command + QChar(13);

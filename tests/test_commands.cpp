@@ -4,7 +4,6 @@
 
 #include "app/text_numbers.h"
 #include "form_fixture.h"
-#include "platform/serial_devices.h"
 
 namespace {
 
@@ -74,18 +73,6 @@ TEST_F(CommandTest, EveryCommandChecksThePortTheProtocolAndTheOpenPortBeforeItAc
     EXPECT_EQ(auxTexts(), "Aux R1 Off|Aux R2 Off");
     EXPECT_EQ(ui.label("lblStatus").text, "");
 }
-
-// A focus button, its command in OTRSP and in MK2R, and the lamps after it, starting all dark
-// and starting all lit.
-struct FocusCase {
-    const char *button, *otrsp, *mk2r, *lampsFromDark, *lampsFromLit;
-};
-
-const FocusCase focusCases[] = {
-    {"RxFocus1", "RX1", "FR1", "ddLdd", "LLLdd"},  {"RxFocus2", "RX2", "FR2", "dddLd", "LLdLd"},
-    {"RxFocusS", "RX1S", "FRS", "ddddL", "LLddL"}, {"TxFocus1", "TX1", "FT1", "Ldddd", "LdLLL"},
-    {"TxFocus2", "TX2", "FT2", "dLddd", "dLLLL"},
-};
 
 TEST_F(CommandTest, FocusButtonsSendTheProtocolsCommandAndSetTheirLampsLinkOrNot)
 {
@@ -325,19 +312,12 @@ TEST_F(FormTest, AComPortIsOpenedAndRememberedUnlessItFailsAndClosedAtTheEnd)
 
 TEST(SerialDeviceMap, ComNumbersStandForTheOperatorsDevicesOrTheirTtySNames)
 {
-    FakeSettingsStore store;
-    store.values["Zephrin/serial ports/COM3"] = " /dev/serial/by-id/usb-box-port0 ";
-    const SerialDeviceMap devices(store);
-    EXPECT_EQ(devices.deviceFor(3), "/dev/serial/by-id/usb-box-port0");
-    EXPECT_EQ(devices.deviceFor(1), "/dev/ttyS0");
-    EXPECT_EQ(devices.deviceFor(16), "/dev/ttyS15");
-    EXPECT_EQ(devices.location(), store.location());
-
     FakePlatform platform;
-    platform.store.values = store.values;
+    platform.store.values["Zephrin/serial ports/COM3"] = " /dev/serial/by-id/usb-box-port0 ";
     frmZephrin form(platform.bundle());
     EXPECT_EQ(platform.ui.menuEntry("mnuPortsCom3").tip, "/dev/serial/by-id/usb-box-port0");
-    EXPECT_EQ(platform.ui.menuEntry("mnuPortsCom4").tip, "/dev/ttyS3");
+    EXPECT_EQ(platform.ui.menuEntry("mnuPortsCom1").tip, "/dev/ttyS0");
+    EXPECT_EQ(platform.ui.menuEntry("mnuPortsCom16").tip, "/dev/ttyS15");
 }
 
 TEST(TextNumbers, WholeTextConversionFailsOnNonNumbersWhileLeadingNumberNeverDoes)
