@@ -46,8 +46,7 @@ TEST_F(NetworkTest, ChoosingATcpPortClosesTheSerialPortAndIsRefusedWhileConnecte
     menu("mnuTCPPort2").click();
     EXPECT_FALSE(serial.open);
     EXPECT_EQ(store.setting("port"), "9875");
-    EXPECT_TRUE(menu("mnuTCPPort2").isChecked);
-    EXPECT_FALSE(menu("mnuPortsCom4").isChecked);
+    EXPECT_EQ(checkedIn({"mnuTCPPort2", "mnuPortsCom4"}), QStringList{"mnuTCPPort2"});
 
     for (int state : {int(Socket::Connected), int(Socket::Closing), int(Socket::Failed)}) {
         socket.currentState = state;

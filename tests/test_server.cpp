@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -70,11 +71,10 @@ struct Client {
 
 TEST(ServerWithSimulatedBox, OpensslIsAClientAndEveryClientThatHasSpokenGetsEachReport)
 {
-    QTemporaryDir dir;
-    QFile keyFile(dir.filePath("key"));
-    ASSERT_TRUE(keyFile.open(QIODevice::WriteOnly));
+    QTemporaryFile keyFile;
+    ASSERT_TRUE(keyFile.open());
     keyFile.write(Key.toUtf8() + "\n"); // as `echo` writes it: the line end is not the key's
-    keyFile.close();
+    keyFile.flush();
     Server server({"--simulate", "otrsp", "--key-file", keyFile.fileName()}, "not this one");
     Client client(server.port()), other(server.port()), silent(server.port());
 
