@@ -116,9 +116,8 @@ struct FakeApplication : Application {
 };
 
 struct ShownBox {
-    QString prompt;
+    QString prompt, title;
     int style;
-    QString title;
 };
 
 struct FakeDialogs : Dialogs {
@@ -126,7 +125,7 @@ struct FakeDialogs : Dialogs {
     std::function<void()> whileOpen; // what happens while the next box is open
     int msgBox(const QString& prompt, int style, const QString& title) override
     {
-        boxes.push_back({prompt, style, title});
+        boxes.push_back({prompt, title, style});
         if (auto during = std::exchange(whileOpen, {}))
             during();
         return MsgBoxAnswer::Ok;
@@ -136,7 +135,7 @@ struct FakeDialogs : Dialogs {
     std::optional<QString> inputBox(const QString& prompt, const QString& title,
                                     const QString& proposal) override
     {
-        boxes.push_back({prompt, -1, title});
+        boxes.push_back({prompt, title, -1});
         proposed << proposal;
         return answers.isEmpty() ? std::nullopt : answers.takeFirst();
     }

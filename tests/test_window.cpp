@@ -32,6 +32,7 @@
 #include <QTemporaryFile>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <random>
 #include <termios.h>
 #include <unistd.h>
@@ -70,14 +71,14 @@ TEST_F(WindowTest, ControlsAndMenusSitWhereTheLayoutPutsThemReadableAndInOrder)
 
     // Every control where the layout puts it, with its caption readable at the fixed size: no
     // word split across lines.
-    std::vector<std::pair<int, QString>> tabOrder;
+    std::map<int, QString> tabOrder; // by tab index
     for (const ControlLayout& c : formControls()) {
         SCOPED_TRACE(c.name);
         QWidget* widget = child<QWidget>(c.name);
         ASSERT_NE(widget, nullptr);
         EXPECT_EQ(widget->geometry(), QRect(c.left / 15, c.top / 15, c.width / 15, c.height / 15));
         if (c.tabIndex >= 0)
-            tabOrder.emplace_back(c.tabIndex, c.name);
+            tabOrder[c.tabIndex] = c.name;
         if (c.kind != ControlKind::CommandButton && c.kind != ControlKind::Label)
             continue;
         EXPECT_EQ(widget->property("text").toString(), c.caption);
@@ -91,13 +92,12 @@ TEST_F(WindowTest, ControlsAndMenusSitWhereTheLayoutPutsThemReadableAndInOrder)
             EXPECT_LE(metrics.horizontalAdvance(word), area.width()) << word.toStdString();
     }
     // The focus moves in the order of the tab indexes.
-    std::sort(tabOrder.begin(), tabOrder.end());
-    QWidget* widget = child<QWidget>(tabOrder.front().second.toLatin1());
-    for (size_t i = 1; i < tabOrder.size(); ++i) {
+    QWidget* widget = child<QWidget>(tabOrder.begin()->second.toLatin1());
+    for (auto next = std::next(tabOrder.begin()); next != tabOrder.end(); ++next) {
         widget = widget->nextInFocusChain();
         while (widget->objectName().isEmpty() || widget->objectName().startsWith("qt_"))
             widget = widget->nextInFocusChain();
-        EXPECT_EQ(widget->objectName(), tabOrder[i].second);
+        EXPECT_EQ(widget->objectName(), next->second);
     }
     EXPECT_EQ(child<QWidget>("Exit")->toolTip(), "Click to Exit Program");
     EXPECT_EQ(child<QAbstractButton>("RxFocus2")->text(), "R&X Focus 2");
