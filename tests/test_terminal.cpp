@@ -16,11 +16,6 @@ protected:
             *dataAfter = data;
         return term().content;
     }
-    void receive(const QString& piece, const QString& protocol)
-    {
-        form.protocol = protocol;
-        serial.receive(piece);
-    }
 };
 
 TEST_F(TerminalTest, ShowDataPairsLineEndsAppliesBackspacesAndTrimsPastTheLimit)
@@ -54,13 +49,14 @@ TEST_F(TerminalTest, RepliesLightTheLampsTheyReportAndErrorsRaiseTheirBoxesByPro
     serial.receive("TX2\r", 3); // an event other than received characters is ignored
     EXPECT_EQ(term().content, "");
     serial.waiting.clear();
-    receive("RX2S\r", "1");
+    form.protocol = "1";
+    serial.receive("RX2S\r");
     EXPECT_EQ(lamps(), "LdddL");
-    receive("TX1RX2", "1");
+    serial.receive("TX1RX2");
     EXPECT_EQ(lamps(), "LddLd");
-    receive("TX2\r", "1");
+    serial.receive("TX2\r");
     EXPECT_EQ(lamps(), "dLdLd");
-    receive("tx1 rx1", "1");
+    serial.receive("tx1 rx1");
     EXPECT_EQ(lamps(), "dLdLd") << "the search is case-sensitive";
     EXPECT_EQ(term().content, "RX2S\r\nTX1RX2TX2\r\ntx1 rx1");
     EXPECT_TRUE(boxes().empty());
@@ -92,7 +88,8 @@ TEST_F(TerminalTest, RepliesLightTheLampsTheyReportAndErrorsRaiseTheirBoxesByPro
             QString("protocol \"%1\", piece \"%2\"").arg(c.protocol, c.piece).toStdString());
         boxes().clear();
         term().content.clear();
-        receive(c.piece, c.protocol);
+        form.protocol = c.protocol;
+        serial.receive(c.piece);
         EXPECT_EQ(ui.dialog.prompts(), c.prompts);
         EXPECT_EQ(term().content, c.paneAfter);
     }

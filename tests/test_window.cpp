@@ -302,14 +302,6 @@ protected:
     bool lit(const char* lamp) { return toolkit.shape(lamp).fillStyle() == FillStyle::Solid; }
     QStringList prompts() { return dialog.prompts(); }
     QString status() { return toolkit.label("lblStatus").caption(); }
-    void type(const QString& keys)
-    {
-        for (QChar c : keys) {
-            const int key = c == '\r' ? int(Qt::Key_Return) : int(c.toUpper().unicode());
-            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, c == '\r' ? "\r" : QString(c));
-            QApplication::sendEvent(pane, &press);
-        }
-    }
 };
 
 TEST_F(RealLinks, CommandsReachTheBoxAsExactBytesInBothProtocolsUntilItIsUnplugged)
@@ -421,7 +413,11 @@ TEST_F(RealLinks, TheSimulatedBoxAnswersTheWindowsCommandsAndTypedLines)
     ASSERT_TRUE(pumpUntil([&] { return lit("shpFocus1") && lit("shpRx1"); }));
     EXPECT_TRUE(pane->text().contains("RX1\r\n") && pane->text().contains("TX1\r\n"));
     // The operator sets the box by hand in the pane; only the box's answer moves the lamps.
-    type("RX2S\r");
+    for (QChar c : QString("RX2S\r")) {
+        const int key = c == '\r' ? int(Qt::Key_Return) : int(c.unicode());
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(pane, &press);
+    }
     ASSERT_TRUE(otrsp.waitFor("< RX2S"));
     EXPECT_FALSE(lit("shpRxS"));
     click("RXQuery");
