@@ -216,6 +216,7 @@ private:
     void connectAutomatically();
     void renameClick(int radio, int output);
     QString storedOption(SettingKey key) const;
+    void toggleOption(QString& option, MenuEntry* entry, SettingKey key);
     template <typename Step> void resumeNext(Step&& step);
     void selectComPort(int number);
     void selectTcpPort(int number, const char* label);

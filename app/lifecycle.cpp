@@ -119,6 +119,16 @@ QString frmZephrin::storedOption(SettingKey key) const
     return readsAsNumber(readSetting(settings, key), 1) ? "1" : "0";
 }
 
+// An option's entry turns it on or off and stores it; any other text leaves it as it is.
+void frmZephrin::toggleOption(QString& option, MenuEntry* entry, SettingKey key)
+{
+    if (option != "0" && option != "1")
+        return;
+    option = option == "0" ? "1" : "0";
+    entry->setChecked(option == "1");
+    store(key, option);
+}
+
 void frmZephrin::closeLinksAndStorePosition()
 {
     if (MSComm1.portOpen())

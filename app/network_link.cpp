@@ -125,12 +125,7 @@ void frmZephrin::wskClient_Error(int /*number*/, const QString& /*description*/)
 
 void frmZephrin::mnuNetAutoconnect_Click()
 {
-    // Any other stored text leaves the option as it is.
-    if (autoconnect != "0" && autoconnect != "1")
-        return;
-    autoconnect = autoconnect == "0" ? "1" : "0";
-    mnuNetAutoconnect->setChecked(autoconnect == "1");
-    store(Setting::Autoconnect, autoconnect);
+    toggleOption(autoconnect, mnuNetAutoconnect, Setting::Autoconnect);
 }
 
 void frmZephrin::mnuChangeKey_Click()

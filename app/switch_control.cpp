@@ -250,10 +250,5 @@ void frmZephrin::auxOffClick(int radio)
 
 void frmZephrin::mnuInterlockingAux_Click()
 {
-    // Any other stored text leaves the option as it is.
-    if (interlock != "0" && interlock != "1")
-        return;
-    interlock = interlock == "0" ? "1" : "0";
-    mnuInterlockingAux->setChecked(interlock == "1");
-    store(Setting::Interlock, interlock);
+    toggleOption(interlock, mnuInterlockingAux, Setting::Interlock);
 }
