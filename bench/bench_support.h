@@ -4,6 +4,7 @@
 // master side plays the box.
 
 #include <QString>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <fcntl.h>
@@ -33,6 +34,17 @@ inline double median(std::vector<double> values)
 {
     return percentile(std::move(values), 50);
 }
+
+// Qt's offscreen platform and a settings folder of the benchmark's own, for one run: made
+// before the QApplication.
+struct OffscreenRun {
+    QTemporaryDir config;
+    OffscreenRun()
+    {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    }
+};
 
 // Reads until `count` bytes have come; false when nothing came for two seconds.
 inline bool readExactly(int fd, qsizetype count)

@@ -37,18 +37,12 @@ public:
     }
 };
 
-// QtPlatform with the played boxes in place of the real ones.
-struct WindowPlatform {
-    EventGate gate;
-    QtSettingsStore settings;
-    SerialDeviceMap devices{settings};
-    QtSerialPort serialPort{devices, gate};
-    QtSocket socket{gate};
-    QtLauncher launcher;
+// QtPlatform with the played boxes in place of the real ones (made first, gone last).
+struct PlayedDialogsOwner {
     PlayedDialogs dialogs;
-    QtToolkit toolkit{gate, &dialogs};
-
-    Platform bundle() { return {toolkit, serialPort, socket, settings, launcher}; }
+};
+struct WindowPlatform : PlayedDialogsOwner, QtPlatform {
+    WindowPlatform() : QtPlatform(&dialogs) {}
 };
 
 // Stores COM1 mapped to `device` and OTRSP chosen, so that start-up opens the port and sends the

@@ -8,7 +8,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMainWindow>
-#include <QTemporaryDir>
 #include <cstdio>
 
 namespace {
@@ -33,9 +32,7 @@ template <typename Send> Figures measure(int rounds, int masterFd, Send send)
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    const QTemporaryDir config; // the benchmark's own settings file
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const bench::OffscreenRun run;
     QApplication app(argc, argv);
     constexpr int Rounds = 1000;
 

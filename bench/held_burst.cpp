@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 
@@ -35,9 +34,7 @@ struct Figures {
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    const QTemporaryDir config; // the benchmark's own settings file
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const bench::OffscreenRun run;
     QApplication app(argc, argv);
 
     const bench::Pty pty;

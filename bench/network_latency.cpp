@@ -12,14 +12,11 @@
 #include <QMainWindow>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    const QTemporaryDir config; // the benchmark's own settings file
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const bench::OffscreenRun run;
     QApplication app(argc, argv);
     constexpr int Rounds = 300;
 

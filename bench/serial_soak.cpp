@@ -11,7 +11,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QSocketNotifier>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <random>
@@ -123,9 +122,7 @@ double minutesAsked(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    const QTemporaryDir config; // the benchmark's own settings file
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const bench::OffscreenRun run;
     QApplication app(argc, argv);
     const double phaseBSeconds = minutesAsked(argc, argv) * 60;
     const double firstMinute = std::min(60.0, phaseBSeconds / 2);

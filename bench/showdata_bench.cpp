@@ -3,10 +3,10 @@
 // the same whatever the pane holds.
 
 #include "app/frmZephrin.h"
+#include "bench_support.h"
 #include "platform/qt/qt_platform.h"
 
 #include <QApplication>
-#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
 namespace {
@@ -70,9 +70,7 @@ BENCHMARK(BurstThatTrims)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    const QTemporaryDir config; // the benchmark's own settings file
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const bench::OffscreenRun run;
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

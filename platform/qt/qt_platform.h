@@ -18,7 +18,10 @@ struct QtPlatform {
     QtSerialPort serialPort{devices, gate};
     QtSocket socket{gate};
     QtLauncher launcher;
-    QtToolkit toolkit{gate};
+    QtToolkit toolkit;
+
+    // The real message boxes, unless other dialogs are given.
+    explicit QtPlatform(Dialogs* dialogs = nullptr) : toolkit(gate, dialogs) {}
 
     Platform bundle() { return {toolkit, serialPort, socket, settings, launcher}; }
 };
