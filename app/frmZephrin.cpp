@@ -3,11 +3,15 @@
 #include "platform/serial_devices.h"
 #include "platform/serial_port.h"
 #include "platform/socket.h"
+#include "platform/workers.h"
 #include "text_numbers.h"
 
 frmZephrin::frmZephrin(const Platform& platform)
     : ui(platform.toolkit), MSComm1(platform.serialPort), wskClient(platform.socket),
-      settings(platform.settings), launcher(platform.launcher),
+      settings(platform.settings), launcher(platform.launcher), workers(platform.workers),
+      keyPool([&workers = platform.workers](std::function<void()> job, std::function<void()> done) {
+          workers.start(std::move(job), std::move(done));
+      }),
       mnuTCPPort1(&ui.menuEntry("mnuTCPPort1")), mnuTCPPort2(&ui.menuEntry("mnuTCPPort2")),
       mnuOTRSP(&ui.menuEntry("mnuOTRSP")), mnuMK2R(&ui.menuEntry("mnuMK2R")),
       mnuAuxR1Off(&ui.menuEntry("mnuAuxR1Off")), mnuAuxR2Off(&ui.menuEntry("mnuAuxR2Off")),

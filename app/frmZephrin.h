@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cipher/key_pool.h"
 #include "commands.h"
 #include "platform/controls.h"
 #include "platform/platform.h"
@@ -7,6 +8,8 @@
 
 #include <QString>
 #include <array>
+#include <deque>
+#include <memory>
 #include <optional>
 
 // The main window's logic: the form state, the controls it reads and writes, and the handlers
@@ -224,6 +227,13 @@ private:
     void closeConnection();
     // The token table of the server's reports: what a report does to the window.
     void applyReport(const QString& token);
+    // The server's reports are decrypted on workers and applied here in the order they came,
+    // one arrival at a time.
+    struct Arrival;
+    void takeReports(bool dataEvent);
+    void decryptReports(const QStringList& messages);
+    void applyArrivals();
+    void applyArrival(const Arrival& arrival);
     void applyAuxReport(int radio, int output);
     void checkPortEntry(MenuEntry* chosen);
     void closeLinksAndStorePosition();
@@ -234,12 +244,18 @@ private:
     bool saveFailureShown = false;
     // The end of an arrival that cannot yet be a whole message, put in front of the next one.
     QString heldMessagePiece;
+    std::deque<std::shared_ptr<Arrival>> arrivals; // in the order they came
+    int reportsInFlight = 0;
+    // Changes whenever the program closes the connection: reports of an earlier one are dropped.
+    int connectionNumber = 0;
 
     Toolkit& ui;
     SerialPort& MSComm1;
     Socket& wskClient;
     SettingsStore& settings;
     Launcher& launcher;
+    Workers& workers;
+    KeyPool keyPool; // keys for what is sent to the server, derived ahead of need
 
     std::array<MenuEntry*, 16> mnuPortsCom{};
     MenuEntry* mnuTCPPort1;

@@ -6,6 +6,7 @@
 #include "handler_trap.h"
 #include "platform/serial_port.h"
 #include "platform/socket.h"
+#include "platform/workers.h"
 #include "text_numbers.h"
 
 #include <QStringList>
@@ -17,11 +18,25 @@ constexpr qsizetype ShortestMessage = 24;
 // The end of an arrival held for the next one never grows past this; a longer one is no
 // message of a server's.
 constexpr qsizetype HeldPieceLimit = qsizetype(64) * 1024;
+// Reports being decrypted or waiting to be applied. At this many the socket is not read, and the
+// server waits (TCP flow control) instead of the program holding all it sends.
+constexpr int MaxReportsInFlight = 64;
+constexpr int ReportsPerArrival = 8;
 } // namespace
+
+struct frmZephrin::Arrival {
+    struct Report {
+        QString message;
+        QString text;
+        std::optional<RuntimeError> failure;
+    };
+    std::vector<Report> reports; // each written by its own worker
+    int undecrypted = 0;
+};
 
 void frmZephrin::SendToServer(const QString& text)
 {
-    wskClient.sendData(EncryptText(text, Password));
+    wskClient.sendData(keyPool.encrypt(text, Password));
 }
 
 void frmZephrin::selectTcpPort(int number, const char* label)
@@ -50,6 +65,9 @@ void frmZephrin::closeConnection()
 {
     wskClient.close();
     heldMessagePiece.clear();
+    arrivals.clear();
+    reportsInFlight = 0;
+    ++connectionNumber;
 }
 
 void frmZephrin::cmdConnect_Click()
@@ -90,6 +108,7 @@ void frmZephrin::wskClient_Connect()
         lblStatus->setCaption(" Network connected");
         shpNetStat->setFillColor(Colour::Green);
         shpNetStat->setFillStyle(FillStyle::Solid);
+        keyPool.prepare(Password);
         if (mode != "2")
             return;
         try {
@@ -137,41 +156,106 @@ void frmZephrin::mnuChangeKey_Click()
             return;
         Password = *key;
         store(Setting::Password, EncryptText(Password, AppName));
+        if (wskClient.state() == Socket::Connected)
+            keyPool.prepare(Password);
     });
 }
 
 void frmZephrin::wskClient_DataArrival(int /*bytesTotal*/)
 {
-    trapped("wskClient_dataArrival", [&] {
-        QString arrival = std::exchange(heldMessagePiece, {}) + wskClient.getData();
-        QStringList pieces = arrival.split(EncryptedTextPrefix);
-        pieces.removeFirst(); // what comes before the first message is no message
-        for (QString& piece : pieces)
-            piece.prepend(EncryptedTextPrefix);
-        // A last piece that cannot yet be whole waits for the rest of it.
-        if (!pieces.isEmpty() &&
-            (pieces.last().size() % 4 != 0 || pieces.last().size() < ShortestMessage)) {
-            if (pieces.last().size() <= HeldPieceLimit)
-                heldMessagePiece = pieces.last();
-            pieces.removeLast();
-        }
-        QStringList texts;
-        for (const QString& piece : std::as_const(pieces))
-            texts << DecryptText(piece, Password);
+    trapped("wskClient_dataArrival", [&] { takeReports(true); });
+}
 
-        QString received = texts.join(QString());
-        ShowData(*txtTerm, received);
-        lblStatus->setCaption("Received data");
-        if (received.startsWith('E'))
-            msgBox("MK2R protocol error.", MsgBoxStyle::Information, "MK2R Protocol Error");
-        else if (received.contains('?'))
-            msgBox("OTRSP protocol error.", MsgBoxStyle::Information, "OTRSP Protocol Error");
-        // Each report by itself: the network may bring several in one arrival.
-        for (const QString& text : std::as_const(texts)) {
-            bool unused = false;
-            applyReport(stripCRLF(applyBackspaces(text, unused)));
-        }
-    });
+// Cuts what has arrived into messages and starts their decryption, while there is room in flight.
+// A data event always makes an arrival, even one without a message: it still shows.
+void frmZephrin::takeReports(bool dataEvent)
+{
+    const int room = MaxReportsInFlight - reportsInFlight;
+    if (room <= 0)
+        return; // read again once reports have been applied
+    QString arrival = std::exchange(heldMessagePiece, {}) + wskClient.getData();
+    QStringList pieces = arrival.split(EncryptedTextPrefix);
+    pieces.removeFirst(); // what comes before the first message is no message
+    for (QString& piece : pieces)
+        piece.prepend(EncryptedTextPrefix);
+    // A last piece that cannot yet be whole waits for the rest of it.
+    if (!pieces.isEmpty() &&
+        (pieces.last().size() % 4 != 0 || pieces.last().size() < ShortestMessage)) {
+        if (pieces.last().size() <= HeldPieceLimit)
+            heldMessagePiece = pieces.last();
+        pieces.removeLast();
+    }
+    if (pieces.size() > room) {
+        heldMessagePiece.prepend(pieces.mid(room).join(QString()));
+        pieces.resize(room);
+    }
+    // A flood is shown and applied a few reports at a time, so that the window's own events
+    // come in between.
+    for (qsizetype first = 0; first < pieces.size() || (first == 0 && dataEvent);
+         first += ReportsPerArrival)
+        decryptReports(pieces.mid(first, ReportsPerArrival));
+}
+
+void frmZephrin::decryptReports(const QStringList& messages)
+{
+    const auto next = std::make_shared<Arrival>();
+    next->reports.resize(messages.size());
+    next->undecrypted = int(messages.size());
+    arrivals.push_back(next);
+    reportsInFlight += int(messages.size());
+    for (qsizetype i = 0; i < messages.size(); ++i) {
+        Arrival::Report* report = &next->reports[i];
+        report->message = messages[i];
+        workers.start(
+            [report, next, key = Password] {
+                try {
+                    report->text = DecryptText(report->message, key);
+                } catch (const RuntimeError& failure) {
+                    report->failure = failure;
+                }
+            },
+            [this, next, number = connectionNumber] {
+                if (number != connectionNumber)
+                    return;
+                --next->undecrypted;
+                applyArrivals();
+                trapped("wskClient_dataArrival", [&] { takeReports(false); });
+            });
+    }
+    if (messages.isEmpty())
+        applyArrivals();
+}
+
+void frmZephrin::applyArrivals()
+{
+    while (!arrivals.empty() && arrivals.front()->undecrypted == 0) {
+        const std::shared_ptr<Arrival> arrival = arrivals.front();
+        arrivals.pop_front();
+        reportsInFlight -= int(arrival->reports.size());
+        trapped("wskClient_dataArrival", [&] { applyArrival(*arrival); });
+    }
+}
+
+void frmZephrin::applyArrival(const Arrival& arrival)
+{
+    // A decryption that failed leaves the window as it was.
+    for (const Arrival::Report& report : arrival.reports)
+        if (report.failure)
+            throw *report.failure;
+    QString received;
+    for (const Arrival::Report& report : arrival.reports)
+        received += report.text;
+    ShowData(*txtTerm, received);
+    lblStatus->setCaption("Received data");
+    if (received.startsWith('E'))
+        msgBox("MK2R protocol error.", MsgBoxStyle::Information, "MK2R Protocol Error");
+    else if (received.contains('?'))
+        msgBox("OTRSP protocol error.", MsgBoxStyle::Information, "OTRSP Protocol Error");
+    // Each report by itself: the network may bring several in one arrival.
+    for (const Arrival::Report& report : arrival.reports) {
+        bool unused = false;
+        applyReport(stripCRLF(applyBackspaces(report.text, unused)));
+    }
 }
 
 void frmZephrin::applyReport(const QString& token)

@@ -8,6 +8,13 @@ namespace {
 constexpr char Header[] = "Salted__";
 constexpr int HeaderSize = 8;
 constexpr int SaltSize = 8;
+constexpr int KeyLength = 32;
+
+void wipe(QByteArray& bytes, crypto::Primitives& platform)
+{
+    if (!bytes.isEmpty())
+        platform.wipe(bytes.data(), bytes.size());
+}
 
 // Key bytes live only as long as the call that needs them, and are wiped on the way out.
 class KeyBytes {
@@ -16,11 +23,7 @@ public:
         : bytes_(key.toUtf8()), platform_(platform)
     {
     }
-    ~KeyBytes()
-    {
-        if (!bytes_.isEmpty())
-            platform_.wipe(bytes_.data(), bytes_.size());
-    }
+    ~KeyBytes() { wipe(bytes_, platform_); }
     const QByteArray& bytes() const { return bytes_; }
 
 private:
@@ -28,30 +31,56 @@ private:
     crypto::Primitives& platform_;
 };
 
-void crypt(QByteArray& data, const QByteArray& keyBytes, const QByteArray& salt,
-           crypto::Primitives& platform)
-{
-    QString error;
-    if (!CryptBytes(data, keyBytes, salt, 0, error, platform))
-        throw RuntimeError(ErrorNumber::CipherFailure, error);
-}
-
 } // namespace
 
-QString EncryptText(const QString& text, const QString& key, crypto::Primitives& platform)
+PreparedKey::PreparedKey(QByteArray salt, QByteArray material, crypto::Primitives& platform)
+    : salt_(std::move(salt)), material_(std::move(material)), platform_(platform)
 {
-    QByteArray data = text.toUtf8();
-    const KeyBytes keyBytes(key, platform);
+}
+
+PreparedKey::PreparedKey(PreparedKey&& other) noexcept
+    : salt_(std::exchange(other.salt_, {})), material_(std::exchange(other.material_, {})),
+      platform_(other.platform_)
+{
+}
+
+PreparedKey::~PreparedKey()
+{
+    wipe(material_, platform_);
+}
+
+PreparedKey PrepareKey(const QString& key, crypto::Primitives& platform)
+{
     QByteArray salt(SaltSize, '\0');
     // A salt that is not random would repeat keystreams between messages: refuse to go on.
     if (const auto status =
             platform.randomBytes(reinterpret_cast<unsigned char*>(salt.data()), SaltSize);
         crypto::failed(status))
         throw RuntimeError(ErrorNumber::CipherFailure, StatusText(status, platform));
-    crypt(data, keyBytes.bytes(), salt, platform);
-    data.prepend(salt);
+    const KeyBytes keyBytes(key, platform);
+    PreparedKey prepared(salt, {}, platform);
+    CtrContext context(platform);
+    if (!SetupContext(context, keyBytes.bytes(), salt, prepared.material(), KeyLength))
+        throw RuntimeError(ErrorNumber::CipherFailure, context.lastError);
+    return prepared;
+}
+
+QString EncryptPrepared(const QString& text, PreparedKey prepared, crypto::Primitives& platform)
+{
+    QByteArray data = text.toUtf8();
+    CtrContext context(platform);
+    // Neither key bytes nor salt: the material is taken as it stands, nothing derived again.
+    if (!SetupContext(context, {}, {}, prepared.material(), KeyLength) ||
+        !CryptRange(context, data, 0, -1))
+        throw RuntimeError(ErrorNumber::CipherFailure, context.lastError);
+    data.prepend(prepared.salt());
     data.prepend(Header, HeaderSize);
     return QString::fromLatin1(data.toBase64());
+}
+
+QString EncryptText(const QString& text, const QString& key, crypto::Primitives& platform)
+{
+    return EncryptPrepared(text, PrepareKey(key, platform), platform);
 }
 
 QString DecryptText(const QString& text, const QString& key, crypto::Primitives& platform)
@@ -64,6 +93,8 @@ QString DecryptText(const QString& text, const QString& key, crypto::Primitives&
         salt = data.mid(HeaderSize, SaltSize);
         data = data.mid(HeaderSize + SaltSize);
     }
-    crypt(data, keyBytes.bytes(), salt, platform);
+    QString error;
+    if (!CryptBytes(data, keyBytes.bytes(), salt, 0, error, platform))
+        throw RuntimeError(ErrorNumber::CipherFailure, error);
     return QString::fromUtf8(data);
 }

@@ -7,6 +7,7 @@
 
 #include "platform/crypto_primitives.h"
 
+#include <QByteArray>
 #include <QString>
 
 // Every encrypted text begins so: the Base64 of "Salted__" and the top bits of the salt.
@@ -20,3 +21,31 @@ QString EncryptText(const QString& text, const QString& key,
 // meaningless text, never an error. Only an engine failure raises, as EncryptText does.
 QString DecryptText(const QString& text, const QString& key,
                     crypto::Primitives& platform = crypto::libcrypto());
+
+// A random salt and the key material derived from it: enough to encrypt exactly one message.
+class PreparedKey {
+public:
+    PreparedKey(QByteArray salt, QByteArray material, crypto::Primitives& platform);
+    PreparedKey(PreparedKey&& other) noexcept;
+    PreparedKey& operator=(PreparedKey&&) = delete;
+    PreparedKey(const PreparedKey&) = delete;
+    PreparedKey& operator=(const PreparedKey&) = delete;
+    ~PreparedKey();
+
+    const QByteArray& salt() const { return salt_; }
+    QByteArray& material() { return material_; }
+
+private:
+    QByteArray salt_;
+    QByteArray material_; // the AES key, then the initial counter block
+    crypto::Primitives& platform_;
+};
+
+// Draws a salt and derives its key material under key. Raises RuntimeError -2147221504 when the
+// random source or the library fails.
+PreparedKey PrepareKey(const QString& key, crypto::Primitives& platform = crypto::libcrypto());
+
+// The encrypted text of text under a prepared salt and key: the same text EncryptText writes.
+// The prepared key is wiped, whatever happens.
+QString EncryptPrepared(const QString& text, PreparedKey prepared,
+                        crypto::Primitives& platform = crypto::libcrypto());

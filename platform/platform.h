@@ -8,6 +8,7 @@ class SerialPort;
 class SettingsStore;
 class Socket;
 class Toolkit;
+class Workers;
 
 struct Platform {
     Toolkit& toolkit;
@@ -15,4 +16,5 @@ struct Platform {
     Socket& socket;
     SettingsStore& settings;
     Launcher& launcher;
+    Workers& workers;
 };

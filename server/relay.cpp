@@ -85,8 +85,18 @@ Relay::Relay(BoxLink& box, const QString& key, const FaultOptions& faults,
               return DecryptText(QString::fromLatin1(message), key);
           },
           [this](int clientId, const QByteArray& message, const QString& text,
-                 const QString& failure) { applyDecrypted(clientId, message, text, failure); })
+                 const QString& failure) { applyDecrypted(clientId, message, text, failure); }),
+      reportKeys_([this](std::function<void()> job, std::function<void()> done) {
+          keyWorkers_.start([job = std::move(job), done = std::move(done),
+                             context = keyContext_.get()]() mutable {
+              job();
+              QMetaObject::invokeMethod(context, [done = std::move(done)] { done(); },
+                                        Qt::QueuedConnection);
+          });
+      })
 {
+    keyWorkers_.setMaxThreadCount(1);
+    reportKeys_.prepare(key_);
     QObject::connect(&server_, &QTcpServer::newConnection, [this] { accept(); });
     box_.onAnswer = [this](const QByteArray& burst) { report(burst, "box answer"); };
     box_.onBack = [this] {
@@ -398,7 +408,7 @@ void Relay::report(const QByteArray& text, const QString& what)
     }
     QByteArray message;
     try {
-        message = EncryptText(QString::fromLatin1(text), key_).toLatin1();
+        message = reportKeys_.encrypt(QString::fromLatin1(text), key_).toLatin1();
     } catch (const RuntimeError& error) {
         serverlog::event(QString("%1 \"%2\" not encrypted, not sent: %3")
                              .arg(what, shown(text), error.description()));

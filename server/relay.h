@@ -4,6 +4,7 @@
 // client that has spoken getting the state reports and the box's answers as encrypted messages.
 
 #include "box_link.h"
+#include "cipher/key_pool.h"
 #include "intake.h"
 #include "message_stream.h"
 #include "seen_salts.h"
@@ -12,6 +13,7 @@
 #include <QList>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThreadPool>
 #include <QTimer>
 #include <map>
 #include <unordered_set>
@@ -117,6 +119,11 @@ private:
     SeenSalts acceptedSalts_;
     std::unordered_set<quint64> saltsInFlight_; // at most the intake's messages in flight
     QTimer rateWindow_;
+    // Keys for the reports, derived ahead on a thread of their own and handed back through the
+    // context, which goes last so that no hand-over outlives the pool.
+    std::unique_ptr<QObject> keyContext_ = std::make_unique<QObject>();
+    QThreadPool keyWorkers_;
+    KeyPool reportKeys_;
     std::map<int, Client*> clients_;
     int nextClientId_ = 1;
     QByteArray boxLine_; // the box's current line, as far as we have written it

@@ -11,6 +11,7 @@
 #include "platform/serial_port.h"
 #include "platform/settings_store.h"
 #include "platform/socket.h"
+#include "platform/workers.h"
 
 #include <QStringList>
 #include <map>
@@ -290,11 +291,34 @@ struct FakeLauncher : Launcher {
 };
 
 // A whole platform of fakes, handed to the form as one bundle.
+// Jobs wait until the test finishes them, in any order it likes.
+struct FakeWorkers : Workers {
+    std::vector<std::pair<std::function<void()>, std::function<void()>>> queued;
+    void start(std::function<void()> job, std::function<void()> done) override
+    {
+        queued.emplace_back(std::move(job), std::move(done));
+    }
+    // Runs the queued job at index, then its completion.
+    void finish(std::size_t index)
+    {
+        auto [job, done] = std::move(queued.at(index));
+        queued.erase(queued.begin() + std::ptrdiff_t(index));
+        job();
+        done();
+    }
+    void finishAll()
+    {
+        while (!queued.empty())
+            finish(0);
+    }
+};
+
 struct FakePlatform {
     FakeToolkit ui;
     FakeSerialPort serial;
     FakeSocket socket;
     FakeSettingsStore store;
     FakeLauncher launcher;
-    Platform bundle() { return {ui, serial, socket, store, launcher}; }
+    FakeWorkers workers;
+    Platform bundle() { return {ui, serial, socket, store, launcher, workers}; }
 };

@@ -15,6 +15,7 @@ struct RecordingPrimitives : crypto::Primitives {
     QString unsupported; // the call that finds the library missing
     QString faulting;    // the call that raises some other fault
     std::vector<std::size_t> encryptedLengths;
+    std::uint64_t iterations = 0; // key derivations of this many rounds; 0: as asked
     static constexpr crypto::Status FailureStatus = 0x1C800066;
 
     // Records the call; its failure status, or the real call's.
@@ -35,7 +36,9 @@ struct RecordingPrimitives : crypto::Primitives {
                              const unsigned char* s, std::size_t sl, std::uint64_t i,
                              unsigned char* out, std::size_t ol) override
     {
-        return record("deriveKey", [&] { return real.deriveKey(kdf, p, pl, s, sl, i, out, ol); });
+        const std::uint64_t rounds = iterations ? iterations : i;
+        return record("deriveKey",
+                      [&] { return real.deriveKey(kdf, p, pl, s, sl, rounds, out, ol); });
     }
     crypto::Status openAes(crypto::Aes*& aes) override
     {

@@ -3,11 +3,13 @@
 
 #include "cipher/ctr_engine.h"
 #include "cipher/encrypted_text.h"
+#include "cipher/key_pool.h"
 #include "openssl_peer.h"
 #include "platform/runtime_error.h"
 #include "recording_primitives.h"
 
 #include <QRandomGenerator>
+#include <set>
 
 namespace {
 
@@ -178,6 +180,42 @@ TEST(EncryptedText, LengthFollowsTheUtf8BytesEverySaltIsNewAndAnythingDecrypts)
         EXPECT_EQ(e.number(), -2147221504);
         EXPECT_TRUE(e.description().endsWith(" &H1C800066"));
     }
+}
+
+TEST(KeyPool, ServesEachReadySaltOnceAndSwitchesToANewKeyAtOnce)
+{
+    // Jobs wait until the test runs them, as a worker thread would run them later.
+    std::vector<std::function<void()>> later;
+    KeyPool pool([&](std::function<void()> job, std::function<void()> done) {
+        later.push_back([job, done] { job(); done(); });
+    });
+    const auto runLater = [&] {
+        for (auto waiting = std::exchange(later, {}); const auto& run : waiting)
+            run();
+    };
+    pool.prepare("key");
+    runLater();
+    ASSERT_EQ(pool.ready(), 4);
+    const QString message = pool.encrypt("RX1\r", "key");
+    EXPECT_EQ(pool.ready(), 3);
+    EXPECT_EQ(runOpenssl(messageFormat("key", true), message.toLatin1()), "RX1\r");
+
+    // A new key: what was pooled or under way for the old one is never used.
+    EXPECT_EQ(DecryptText(pool.encrypt("TX1\r", "new"), "new"), "TX1\r");
+    runLater();
+    EXPECT_EQ(pool.ready(), 4);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(DecryptText(pool.encrypt("TX2\r", "new"), "new"), "TX2\r");
+
+    // Ten thousand messages from a pool refilled at once: no salt twice.
+    RecordingPrimitives quick;
+    quick.iterations = 1;
+    KeyPool busy([](std::function<void()> job, std::function<void()> done) { job(), done(); },
+                 KeyPool::DefaultSize, quick);
+    std::set<QByteArray> salts;
+    for (int i = 0; i < 10000; ++i)
+        salts.insert(QByteArray::fromBase64(busy.encrypt("TX1\r", "key").toLatin1()).mid(8, 8));
+    EXPECT_EQ(salts.size(), 10000u);
 }
 
 } // namespace

@@ -34,7 +34,13 @@ protected:
     {
         for (const QString& report : reports)
             socket.waiting += EncryptText(report, key.isEmpty() ? form.Password : key);
+        deliver();
+    }
+    // The socket's data event, and every worker's job finished.
+    void deliver()
+    {
         socket.events.dataArrival(int(socket.waiting.size()));
+        workers.finishAll();
     }
 };
 
@@ -211,18 +217,18 @@ TEST_F(NetworkTest, ReportsTogetherOrSplitAreEachAppliedAndErrorsRaiseOneBoxEach
 
     const QString message = EncryptText("TX2\r", form.Password);
     socket.waiting = "junk" + message.left(13);
-    socket.events.dataArrival(0);
+    deliver();
     EXPECT_EQ(lamps(), "LdLdd");
     socket.waiting = message.mid(13);
-    socket.events.dataArrival(0);
+    deliver();
     EXPECT_EQ(lamps(), "dLLdd") << "the held start and its rest make one message";
     EXPECT_EQ(term().content, "RX1\r\nTX1\r\nTX2\r\n");
 
     socket.waiting = message.left(13);
-    socket.events.dataArrival(0);
+    deliver();
     socket.events.closedByPeer(); // what was held goes with the connection
     socket.waiting = EncryptText("RX2\r", form.Password);
-    socket.events.dataArrival(0);
+    deliver();
     EXPECT_EQ(lamps(), "dLdLd");
     EXPECT_TRUE(boxes().empty());
 
@@ -236,6 +242,34 @@ TEST_F(NetworkTest, ReportsTogetherOrSplitAreEachAppliedAndErrorsRaiseOneBoxEach
     arrive({QString(70000, 'x')}, "another key");
     EXPECT_EQ(lamps(), "ddddd");
     EXPECT_EQ(ui.label("lblStatus").text, "Received data");
+}
+
+TEST_F(NetworkTest, ReportsApplyInTheirOrderHoweverTheirDecryptionsEndAndAFloodWaitsUnread)
+{
+    connected("1");
+    for (const char* report : {"RX1\r", "TX2\r", "RX2\r"}) {
+        socket.waiting = EncryptText(report, form.Password);
+        socket.events.dataArrival(0);
+    }
+    ASSERT_EQ(workers.queued.size(), 3u);
+    workers.finish(2);
+    workers.finish(1);
+    EXPECT_EQ(term().content, "");
+    workers.finish(0);
+    EXPECT_EQ(term().content, "RX1\r\nTX2\r\nRX2\r\n");
+    EXPECT_EQ(lamps(), "dLdLd");
+
+    // Past 64 reports in flight the socket is left unread, and read again as they are applied.
+    const QString report = EncryptText("TX1\r", form.Password);
+    socket.waiting = report.repeated(70);
+    socket.events.dataArrival(0);
+    EXPECT_EQ(workers.queued.size(), 64u);
+    socket.waiting = report;
+    socket.events.dataArrival(0);
+    EXPECT_EQ(socket.waiting, report);
+    workers.finishAll();
+    EXPECT_EQ(term().content.count("TX1"), 71);
+    EXPECT_EQ(lamps(), "LddLd");
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_socket.h"
 #include "platform/qt/qt_toolkit.h"
+#include "platform/qt/qt_workers.h"
 #include "platform/qt/widgets.h"
 #include "platform/serial_devices.h"
 #include "server_process.h"
@@ -45,7 +46,7 @@ protected:
     FakePlatform fakes;
     QtToolkit toolkit{gate, &fakes.ui.dialog};
     FakeSerialPort& serial = fakes.serial;
-    frmZephrin form{{toolkit, serial, fakes.socket, fakes.store, fakes.launcher}};
+    frmZephrin form{{toolkit, serial, fakes.socket, fakes.store, fakes.launcher, fakes.workers}};
     QMainWindow* window = toolkit.mainWindow();
 
     void SetUp() override
@@ -224,7 +225,7 @@ TEST(SettingsFile, ThatCannotBeReadOrWrittenIsReportedOnceAndNothingElseFails)
     const QString file = settings.location();
     ASSERT_TRUE(QDir().mkpath(file));
     FakePlatform fakes;
-    frmZephrin form({fakes.ui, fakes.serial, fakes.socket, settings, fakes.launcher});
+    frmZephrin form({fakes.ui, fakes.serial, fakes.socket, settings, fakes.launcher, fakes.workers});
     form.Form_Load();
     form.mnuPortsCom1_Click();
     form.mnuMK2R_Click();
@@ -260,7 +261,8 @@ protected:
     SerialDeviceMap devices{fakes.store};
     QtSerialPort serial{devices, gate};
     QtSocket socket{gate};
-    frmZephrin form{{toolkit, serial, socket, fakes.store, fakes.launcher}};
+    QtWorkers workers{gate};
+    frmZephrin form{{toolkit, serial, socket, fakes.store, fakes.launcher, workers}};
     QMainWindow* window = toolkit.mainWindow();
     TerminalPane* pane = window->findChild<TerminalPane*>("txtTerm");
 
@@ -488,7 +490,7 @@ TEST_F(RealLinks, ServersTakeFourOpeningMessagesSendSplitOrBatchedReportsCloseAn
         pumpUntil([&] { return toolkit.label("lblStatus").caption() == "Network error"; }, 5000));
 }
 
-TEST_F(RealLinks, AFocusClickIsOneMessageThatTheOpensslCommandReads)
+TEST_F(RealLinks, AClickIsOneMessageTheOpensslCommandReadsAndIsHandledWithinAFloodOfReports)
 {
     QTcpServer peer;
     ASSERT_TRUE(peer.listen(QHostAddress::LocalHost, 0));
@@ -503,6 +505,30 @@ TEST_F(RealLinks, AFocusClickIsOneMessageThatTheOpensslCommandReads)
     QByteArray message;
     ASSERT_TRUE(pumpUntil([&] { return (message += server->readAll()).size() >= 28; }));
     EXPECT_EQ(runOpenssl(messageFormat("Zephrin", true), message), "RX1\r");
+
+    // A flood of reports is applied in order, and a click meanwhile waits for a few of them only.
+    QByteArray flood;
+    QString expected;
+    for (int i = 0; i < 100; ++i) {
+        const QString report = QString("AUX1%1\r").arg(i % 15 + 1, 2, 10, QChar('0'));
+        flood += EncryptText(report, ResetKey).toLatin1();
+        expected += report + "\n";
+    }
+    auto* button = window->findChild<QAbstractButton*>("TxFocus2");
+    qsizetype shownAtClick = -1;
+    QObject::connect(button, &QAbstractButton::clicked,
+                     [&] { shownAtClick = pane->text().count("AUX"); });
+    const qsizetype before = pane->text().size();
+    server->write(flood);
+    ASSERT_TRUE(pumpUntil([&] { return pane->text().contains("AUX"); }));
+    QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+    ASSERT_TRUE(pumpUntil([&] { return pane->text().count("AUX") == 100; }, 20000));
+    EXPECT_EQ(pane->text().mid(before), expected);
+    EXPECT_GT(shownAtClick, 0);
+    EXPECT_LT(shownAtClick, 20);
+    message.clear();
+    ASSERT_TRUE(pumpUntil([&] { return (message += server->readAll()).size() >= 28; }));
+    EXPECT_EQ(DecryptText(QString::fromLatin1(message), ResetKey), "TX2\r");
 }
 
 } // namespace

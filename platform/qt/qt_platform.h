@@ -8,9 +8,10 @@
 #include "qt_settings_store.h"
 #include "qt_socket.h"
 #include "qt_toolkit.h"
+#include "qt_workers.h"
 
 // The Qt front end's platform: the real window, serial port, socket, settings file and
-// launcher, all giving their events to one gate. The gate is made first and goes last.
+// launcher and worker threads, all giving their events to one gate. The gate is made first and goes last.
 struct QtPlatform {
     EventGate gate;
     QtSettingsStore settings;
@@ -18,10 +19,11 @@ struct QtPlatform {
     QtSerialPort serialPort{devices, gate};
     QtSocket socket{gate};
     QtLauncher launcher;
+    QtWorkers workers{gate};
     QtToolkit toolkit;
 
     // The real message boxes, unless other dialogs are given.
     explicit QtPlatform(Dialogs* dialogs = nullptr) : toolkit(gate, dialogs) {}
 
-    Platform bundle() { return {toolkit, serialPort, socket, settings, launcher}; }
+    Platform bundle() { return {toolkit, serialPort, socket, settings, launcher, workers}; }
 };

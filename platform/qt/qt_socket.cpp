@@ -5,6 +5,8 @@
 
 QtSocket::QtSocket(EventGate& gate) : gate_(gate)
 {
+    // What the window has not read stays with the server: TCP holds it back.
+    socket_.setReadBufferSize(ReadBufferBytes);
     QObject::connect(&socket_, &QTcpSocket::connected, [this] {
         gate_.post(&socket_, [this] {
             if (events_.connected)

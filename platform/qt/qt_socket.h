@@ -20,6 +20,8 @@ public:
     void onEvents(Events events) override { events_ = std::move(events); }
 
 private:
+    static constexpr qint64 ReadBufferBytes = qint64(64) * 1024;
+
     void dataArrived();
 
     EventGate& gate_;

@@ -1,0 +1,39 @@
+#pragma once
+
+// Keys derived before they are needed. Each message has a fresh random salt and so a key
+// derivation of its own (10000 PBKDF2 rounds, milliseconds), while the encryption proper takes
+// microseconds. A pool draws salts and derives their keys on a worker while nothing is being
+// sent; a message then takes one ready salt and key, and both are wiped once it is encrypted.
+
+#include "encrypted_text.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+class KeyPool {
+public:
+    // Runs job on a worker thread, then done on the pool's own thread.
+    using Runner = std::function<void(std::function<void()> job, std::function<void()> done)>;
+    static constexpr int DefaultSize = 4;
+
+    explicit KeyPool(Runner runner, int size = DefaultSize,
+                     crypto::Primitives& platform = crypto::libcrypto());
+    // Ready keys are wiped; those still being derived are wiped when their job ends.
+    ~KeyPool();
+    KeyPool(const KeyPool&) = delete;
+    KeyPool& operator=(const KeyPool&) = delete;
+
+    // Fills the pool for this key; what it held for another key is wiped.
+    void prepare(const QString& key);
+    // The encrypted text of text under key, with a ready salt and key when the pool has one for
+    // this key, otherwise derived here and now. Either way the pool is filled again.
+    QString encrypt(const QString& text, const QString& key);
+    int ready() const;
+
+private:
+    struct State;
+    static void refill(const std::shared_ptr<State>& state);
+
+    std::shared_ptr<State> state_;
+};

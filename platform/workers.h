@@ -1,0 +1,12 @@
+#pragma once
+
+#include <functional>
+
+// Threads for slow work beside the window's one thread. A job runs on a worker thread and
+// touches nothing of the window's; its completion then runs on the window's thread, as one
+// event through the event gate. Completions of jobs started in one order may run in another.
+class Workers {
+public:
+    virtual ~Workers() = default;
+    virtual void start(std::function<void()> job, std::function<void()> done) = 0;
+};
