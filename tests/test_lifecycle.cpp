@@ -77,9 +77,11 @@ TEST_F(StartUpTest, MissingOrDamagedValuesStopStartUpWhereTheyAre)
 
     stored("FormTop", "0");
     store.values["Zephrin/aux menu names/aux101"] = "Beverage NE";
+    store.values["Zephrin/aux menu names/aux215"] = "Tower";
     form.Form_Load();
     EXPECT_EQ(menu("mnuAux101On").text, "Beverage NE");
     EXPECT_EQ(menu("mnuAux102On").text, "") << "only the first name decides";
+    EXPECT_EQ(menu("mnuAux215On").text, "Tower");
 }
 
 TEST_F(FormTest, RenamingAnOutputAsksWithItsNameStoresTheAnswerAndResetPutsTheDefaultsBack)
