@@ -3,11 +3,17 @@
 // What the benchmarks share: a clock in microseconds, medians, and a raw pseudo-terminal whose
 // master side plays the box.
 
+#include "cipher/encrypted_text.h"
+
+#include <QFile>
 #include <QString>
 #include <QTemporaryDir>
+#include <QThread>
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <poll.h>
 #include <stdexcept>
 #include <stdlib.h>
@@ -83,5 +89,35 @@ struct Pty {
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
 };
+
+// A figure of /proc/PID/status in kB, such as VmHWM (the peak resident set).
+inline long statusKb(qint64 pid, const char* field)
+{
+    QFile status(QString("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qsizetype(std::strlen(field)) + 1).trimmed().split(' ')[0].toLong();
+    return -1;
+}
+
+// Messages encrypted on every core, in one run of bytes: each is one key derivation.
+inline QByteArray encryptedMany(const QString& text, const QString& key, int count)
+{
+    const int threads = std::max(1, QThread::idealThreadCount());
+    std::vector<std::future<QByteArray>> parts;
+    for (int t = 0; t < threads; ++t)
+        parts.push_back(std::async(std::launch::async, [&, t] {
+            QByteArray part;
+            for (int i = t; i < count; i += threads)
+                part += EncryptText(text, key).toLatin1();
+            return part;
+        }));
+    QByteArray all;
+    for (auto& part : parts)
+        all += part.get();
+    return all;
+}
 
 } // namespace bench

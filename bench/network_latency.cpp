@@ -1,6 +1,10 @@
-// From a focus click on the network link to the whole encrypted message received by a loopback
-// peer, beside EncryptText of the same command alone, interleaved in one run. Prints medians in
-// µs and what the network path adds to the cipher's cost.
+// The network link against the cost of one key derivation (PBKDF2, as PrepareKey runs it), each
+// part side by side in one run:
+//  1. a focus click to the whole message at a loopback peer, with the keys derived ahead;
+//  2. a focus click through zephrin-server to the command's bytes on the box's pty;
+//  3. 2,000 reports in one write from the peer: the time until the last is applied, on every
+//     core and on one thread, the worst lateness of a 10 ms timer of the window meanwhile, and
+//     the growth of the peak resident set.
 
 #include "app/frmZephrin.h"
 #include "bench_support.h"
@@ -10,53 +14,160 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMainWindow>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <cstdio>
+
+namespace {
+
+using bench::Clock;
+using bench::median;
+using bench::microsSince;
+
+void pump(int ms)
+{
+    const auto until = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < until)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+}
+
+double derivation()
+{
+    const auto start = Clock::now();
+    PrepareKey(ResetKey);
+    return microsSince(start);
+}
+
+// Clicks RxFocus1 `rounds` times, each until `whole` says the command has arrived, beside one key
+// derivation; the keys of the pool are derived again between rounds, as between an operator's
+// clicks. Prints the medians and their ratio.
+void clicks(const char* title, QAbstractButton* button, int rounds,
+            const std::function<bool()>& whole)
+{
+    std::vector<double> click, derive;
+    for (int round = 0; round < rounds + 10; ++round) {
+        pump(40);
+        auto start = Clock::now();
+        button->click();
+        if (!whole())
+            std::fprintf(stderr, "the command did not arrive\n");
+        const double time = microsSince(start);
+        const double bare = derivation();
+        if (round >= 10) { // the first rounds warm up
+            click.push_back(time);
+            derive.push_back(bare);
+        }
+    }
+    std::printf("%s\n", title);
+    std::printf("  %-44s %10.1f µs\n", "one key derivation (median)", median(derive));
+    std::printf("  %-44s %10.1f µs\n", "the click (median)", median(click));
+    std::printf("  %-44s %10.3f ×\n", "ratio", median(click) / median(derive));
+}
+
+struct Flood {
+    double seconds = 0, worstLateMs = 0;
+    long peakGrowthKb = 0;
+};
+
+// The reports in one write; done when the last, the only TX2, has lit its lamp.
+Flood flood(QtPlatform& platform, QTcpSocket& peer, const QByteArray& reports)
+{
+    Shape& lastLamp = platform.toolkit.shape("shpFocus2");
+    lastLamp.setFillStyle(FillStyle::Transparent);
+    pump(50);
+    QFile clear("/proc/self/clear_refs");
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5"); // the peak resident set starts again from here
+    clear.close();
+    const long before = bench::statusKb(QCoreApplication::applicationPid(), "VmHWM:");
+    Flood result;
+    QTimer timer;
+    auto last = Clock::now();
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const double late = microsSince(last) / 1000 - 10;
+        result.worstLateMs = std::max(result.worstLateMs, late);
+        last = Clock::now();
+    });
+    timer.start(10);
+    last = Clock::now();
+    const auto start = Clock::now();
+    peer.write(reports);
+    peer.flush();
+    while (lastLamp.fillStyle() != FillStyle::Solid)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    result.seconds = microsSince(start) / 1e6;
+    result.peakGrowthKb = bench::statusKb(QCoreApplication::applicationPid(), "VmHWM:") - before;
+    return result;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     const bench::OffscreenRun run;
     QApplication app(argc, argv);
-    constexpr int Rounds = 300;
 
-    QTcpServer peer;
-    peer.listen(QHostAddress::LocalHost, 0);
+    QTcpServer listener;
+    listener.listen(QHostAddress::LocalHost, 0);
     QtPlatform platform;
-    platform.settings.saveSetting(AppName, "settings", "port", QString::number(peer.serverPort()));
+    platform.settings.saveSetting(AppName, "settings", "port",
+                                  QString::number(listener.serverPort()));
     frmZephrin form(platform.bundle());
     form.Password = ResetKey; // start-up would ask for a port first: the key is all it needs
     form.mnuTCPPort1_Click();
     form.protocol = "1";
-    platform.socket.connectTo("127.0.0.1", peer.serverPort());
+    platform.socket.connectTo("127.0.0.1", listener.serverPort());
     // Connected, and the protocol's opening commands gone by.
     while (platform.toolkit.label("lblStatus").caption() != "Sent data")
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QTcpSocket* server = peer.nextPendingConnection();
-    server->waitForReadyRead(1000);
-    server->readAll();
-    const int peerFd = int(server->socketDescriptor());
+    QTcpSocket* peer = listener.nextPendingConnection();
+    pump(100);
+    peer->readAll();
+    const int peerFd = int(peer->socketDescriptor());
     auto* button = platform.toolkit.mainWindow()->findChild<QAbstractButton*>("RxFocus1");
     const qsizetype messageLength = EncryptText("RX1\r", form.Password).size();
 
-    std::vector<double> clicks, encryptions;
-    for (int round = 0; round < Rounds + 20; ++round) {
-        auto start = bench::Clock::now();
-        button->click();
-        bench::readExactly(peerFd, messageLength);
-        const double click = bench::microsSince(start);
-        start = bench::Clock::now();
-        const QString message = EncryptText("RX1\r", form.Password);
-        const double encryption = bench::microsSince(start);
-        if (round >= 20) { // the first rounds warm up
-            clicks.push_back(click);
-            encryptions.push_back(encryption);
-        }
-    }
-    const double click = bench::median(clicks), encryption = bench::median(encryptions);
-    std::printf("%-44s %12s\n", "RxFocus1 on the network (OTRSP \"RX1\" + CR)", "median µs");
-    std::printf("%-44s %12.1f\n", "EncryptText alone", encryption);
-    std::printf("%-44s %12.1f\n", "click to the whole message at the peer", click);
-    std::printf("%-44s %12.1f\n", "added by the network path (median)", click - encryption);
+    clicks("1. RxFocus1 to the whole message at a loopback peer, keys derived ahead", button, 100,
+           [&] { return bench::readExactly(peerFd, messageLength); });
+
+    std::printf("3. 2,000 reports in one write (encrypting them first...)\n");
+    std::fflush(stdout);
+    constexpr int Reports = 2000;
+    const QByteArray reports = bench::encryptedMany("RX1\r", ResetKey, Reports - 1) +
+                               EncryptText("TX2\r", ResetKey).toLatin1();
+    const Flood allCores = flood(platform, *peer, reports);
+    platform.workers.setThreads(1);
+    const Flood oneThread = flood(platform, *peer, reports);
+    platform.workers.setThreads(QThread::idealThreadCount());
+    for (const auto& [name, f] :
+         {std::pair{"on every core", allCores}, {"on one thread", oneThread}})
+        std::printf(
+            "  %-16s %8.2f s to the last; timer late by %5.1f ms at worst; peak RSS +%ld kB\n",
+            name, f.seconds, f.worstLateMs, f.peakGrowthKb);
+    std::printf("  %-16s %8.2f ×\n", "speed-up", oneThread.seconds / allCores.seconds);
+
+    // 2. Through the server, whose simulated box is the pty.
+    form.cmdDisconnect_Click();
+    const bench::Pty pty;
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 serverPort = probe.serverPort();
+    probe.close();
+    QProcess server;
+    server.setStandardOutputFile(QProcess::nullDevice());
+    server.setStandardErrorFile(QProcess::nullDevice()); // it warns of the default key
+    server.start(ZEPHRIN_SERVER, {"--device", pty.device, "--port", QString::number(serverPort)});
+    pump(300);
+    platform.socket.connectTo("127.0.0.1", serverPort);
+    pump(300);
+    char drain[4096];
+    while (::read(pty.master, drain, sizeof drain) > 0) {
+    } // the opening commands
+    clicks("2. RxFocus1 through zephrin-server to the bytes on the box's pty", button, 60,
+           [&] { return bench::readExactly(pty.master, 4); });
+    server.terminate();
+    server.waitForFinished(5000);
     return 0;
 }

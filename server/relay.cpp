@@ -90,8 +90,8 @@ Relay::Relay(BoxLink& box, const QString& key, const FaultOptions& faults,
           keyWorkers_.start([job = std::move(job), done = std::move(done),
                              context = keyContext_.get()]() mutable {
               job();
-              QMetaObject::invokeMethod(context, [done = std::move(done)] { done(); },
-                                        Qt::QueuedConnection);
+              QMetaObject::invokeMethod(
+                  context, [done = std::move(done)] { done(); }, Qt::QueuedConnection);
           });
       })
 {

@@ -186,7 +186,7 @@ TEST(KeyPool, ServesEachReadySaltOnceAndSwitchesToANewKeyAtOnce)
     // Jobs wait until the test runs them, as a worker thread would run them later.
     std::vector<std::function<void()>> later;
     KeyPool pool([&](std::function<void()> job, std::function<void()> done) {
-        later.push_back([job, done] { job(); done(); });
+        later.push_back([job, done] { job(), done(); });
     });
     const auto runLater = [&] {
         for (auto waiting = std::exchange(later, {}); const auto& run : waiting)

@@ -199,7 +199,8 @@ TEST(SettingsFile, ThatCannotBeReadOrWrittenIsReportedOnceAndNothingElseFails)
     const QString file = settings.location();
     ASSERT_TRUE(QDir().mkpath(file));
     FakePlatform fakes;
-    frmZephrin form({fakes.ui, fakes.serial, fakes.socket, settings, fakes.launcher, fakes.workers});
+    frmZephrin form(
+        {fakes.ui, fakes.serial, fakes.socket, settings, fakes.launcher, fakes.workers});
     form.Form_Load();
     form.mnuPortsCom1_Click();
     form.mnuMK2R_Click();

@@ -10,8 +10,8 @@
 #include "qt_toolkit.h"
 #include "qt_workers.h"
 
-// The Qt front end's platform: the real window, serial port, socket, settings file and
-// launcher and worker threads, all giving their events to one gate. The gate is made first and goes last.
+// The Qt front end's platform: the real window, serial port, socket, settings file, launcher
+// and worker threads, all giving their events to one gate. The gate is made first and goes last.
 struct QtPlatform {
     EventGate gate;
     QtSettingsStore settings;

@@ -17,6 +17,8 @@ public:
     QtWorkers& operator=(const QtWorkers&) = delete;
 
     void start(std::function<void()> job, std::function<void()> done) override;
+    // One thread per core unless told otherwise.
+    void setThreads(int threads) { pool_.setMaxThreadCount(threads); }
 
 private:
     EventGate& gate_;
