@@ -64,8 +64,7 @@ void KeyPool::refill(const std::shared_ptr<State>& state)
 
 QString KeyPool::encrypt(const QString& text, const QString& key)
 {
-    if (key != state_->key || state_->generation == 0)
-        prepare(key);
+    prepare(key); // a new key wipes the pool
     State& state = *state_;
     std::optional<PreparedKey> prepared;
     if (!state.ready.empty()) {
