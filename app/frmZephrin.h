@@ -244,6 +244,8 @@ private:
     bool saveFailureShown = false;
     // The end of an arrival that cannot yet be a whole message, put in front of the next one.
     QString heldMessagePiece;
+    // The held text begins with whole messages that found no room in flight.
+    bool heldPastBound = false;
     std::deque<std::shared_ptr<Arrival>> arrivals; // in the order they came
     int reportsInFlight = 0;
     // Changes whenever the program closes the connection: reports of an earlier one are dropped.

@@ -65,6 +65,7 @@ void frmZephrin::closeConnection()
 {
     wskClient.close();
     heldMessagePiece.clear();
+    heldPastBound = false;
     arrivals.clear();
     reportsInFlight = 0;
     ++connectionNumber;
@@ -126,7 +127,9 @@ void frmZephrin::wskClient_Connect()
 void frmZephrin::wskClient_Close()
 {
     trapped("winsock_Close", [&] {
-        heldMessagePiece.clear(); // its rest will not come
+        // An unfinished message's rest will not come; whole ones held at the bound still show.
+        if (!heldPastBound)
+            heldMessagePiece.clear();
         lblStatus->setCaption("Connection closed");
         shpNetStat->setFillColor(Colour::Yellow);
     });
@@ -173,7 +176,10 @@ void frmZephrin::takeReports(bool dataEvent)
     const int room = MaxReportsInFlight - reportsInFlight;
     if (room <= 0)
         return; // read again once reports have been applied
-    QString arrival = std::exchange(heldMessagePiece, {}) + wskClient.getData();
+    QString arrival = std::exchange(heldMessagePiece, {});
+    // Messages held at the bound go first; the socket is read again once they have all started.
+    if (!std::exchange(heldPastBound, false))
+        arrival += wskClient.getData();
     QStringList pieces = arrival.split(EncryptedTextPrefix);
     pieces.removeFirst(); // what comes before the first message is no message
     for (QString& piece : pieces)
@@ -188,6 +194,7 @@ void frmZephrin::takeReports(bool dataEvent)
     if (pieces.size() > room) {
         heldMessagePiece.prepend(pieces.mid(room).join(QString()));
         pieces.resize(room);
+        heldPastBound = true;
     }
     // A flood is shown and applied a few reports at a time, so that the window's own events
     // come in between.
