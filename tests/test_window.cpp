@@ -321,6 +321,8 @@ TEST_F(RealLinks, ChoosingThePortSetsTheLineOrSaysWhyItCannotOpenTheDevice)
     EXPECT_EQ(cfgetispeed(&t), speed_t(B9600));
     EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
     EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
+    for (const char* wrong : {"9600,N,4,1", "9600,X,8,1", "9600,N,8,3", "fast,N,8,1"})
+        EXPECT_THROW(serial.setSettings(wrong), RuntimeError) << wrong;
 
     // A missing, wrong or busy device is reported by name and closes the previous port.
     mapCom(5, "/dev/zephrin-no-such-device");
@@ -496,6 +498,9 @@ TEST_F(RealLinks, AClickIsOneMessageTheOpensslCommandReadsAndIsHandledWithinAFlo
     EXPECT_GT(shownAtClick, 0);
     EXPECT_LT(shownAtClick, 20);
     EXPECT_TRUE(lit("shpFocus2"));
+    toolkit.label("lblStatus").setCaption("");
+    server->write("x"); // one byte is an arrival too
+    EXPECT_TRUE(pumpUntil([&] { return toolkit.label("lblStatus").caption() == "Received data"; }));
 }
 
 } // namespace
