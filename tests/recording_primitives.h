@@ -74,7 +74,12 @@ struct RecordingPrimitives : crypto::Primitives {
         real.closeAes(aes);
     }
     QString statusMessage(crypto::Status s) const override { return real.statusMessage(s); }
-    void wipe(void* d, std::size_t l) override { real.wipe(d, l); }
+    std::vector<std::size_t> wiped; // the length of each overwrite
+    void wipe(void* d, std::size_t l) override
+    {
+        wiped.push_back(l);
+        real.wipe(d, l);
+    }
 
     QStringList releases() const { return calls.filter(QRegularExpression("^(close|destroy)")); }
 };

@@ -9,6 +9,7 @@
 #include "recording_primitives.h"
 
 #include <QRandomGenerator>
+#include <algorithm>
 #include <set>
 
 namespace {
@@ -169,8 +170,13 @@ TEST(EncryptedText, LengthFollowsTheUtf8BytesAndAnythingDecrypts)
     const QByteArray ciphertext = opensslCtr(QByteArray(32, '\0'), QByteArray(16, '\0'), plain);
     EXPECT_EQ(DecryptText(QString::fromLatin1(ciphertext.toBase64()), ""), plain);
 
-    // A failing random source raises instead of reusing a salt.
+    // The key's bytes, the derived key and counter, and the keystream are overwritten.
     RecordingPrimitives platform;
+    EncryptText("RX1\r", "key", platform);
+    std::sort(platform.wiped.begin(), platform.wiped.end());
+    EXPECT_EQ(platform.wiped, (std::vector<std::size_t>{3, 16, 16, 16, 48}));
+
+    // A failing random source raises instead of reusing a salt.
     platform.failing = "randomBytes";
     try {
         EncryptText("RX1\r", "key", platform);
