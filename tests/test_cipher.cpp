@@ -162,7 +162,6 @@ TEST(EncryptedText, LengthFollowsTheUtf8BytesAndAnythingDecrypts)
     const QString headerOnly = QString::fromLatin1(QByteArray("Salted__12345678").toBase64());
     EXPECT_EQ(DecryptText(headerOnly, "key"), "");
     EXPECT_EQ(DecryptText("", "key"), "");
-    EXPECT_EQ(DecryptText("", ""), "");
 
     // No header, or too short for one: the whole is ciphertext under an empty salt, and with an
     // empty key too that is an all-zero key and counter, with no derivation.
