@@ -23,6 +23,8 @@ TEST_F(StartUpTest, ASerialPortAndProtocolComeBackWithTheirCommandsAndTheAuxOff)
         stored("port", "3");
         stored("protocol", protocol);
         stored("FormLeft", "750.5");
+        stored("autoconnect", "1");
+        stored("host", "shack.local");
         serial.writes.clear();
         menu("mnuAux104On").isChecked = true;
         form.Form_Load();
@@ -33,7 +35,7 @@ TEST_F(StartUpTest, ASerialPortAndProtocolComeBackWithTheirCommandsAndTheAuxOff)
         EXPECT_EQ(ui.win.x, 750.5);
         EXPECT_TRUE(boxes().empty()) << ui.dialog.prompts().join("\n").toStdString();
     }
-    EXPECT_EQ(store.getSetting(AppName, "aux menu names", "aux215", {}), "Aux215 On");
+    EXPECT_EQ(socket.port, 0) << "a serial link does not connect by itself";
 }
 
 TEST_F(StartUpTest, ANetworkPortConnectsByItselfOnlyWithAHost)
