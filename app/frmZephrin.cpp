@@ -10,7 +10,7 @@ frmZephrin::frmZephrin(const Platform& platform)
     : ui(platform.toolkit), MSComm1(platform.serialPort), wskClient(platform.socket),
       settings(platform.settings), launcher(platform.launcher), workers(platform.workers),
       keyPool([&workers = platform.workers](std::function<void()> job, std::function<void()> done) {
-          workers.start(std::move(job), std::move(done));
+          workers.startLater(KeyPool::RefillDelayMs, std::move(job), std::move(done));
       }),
       mnuTCPPort1(&ui.menuEntry("mnuTCPPort1")), mnuTCPPort2(&ui.menuEntry("mnuTCPPort2")),
       mnuOTRSP(&ui.menuEntry("mnuOTRSP")), mnuMK2R(&ui.menuEntry("mnuMK2R")),

@@ -231,6 +231,7 @@ private:
     // one arrival at a time.
     struct Arrival;
     void takeReports(bool dataEvent);
+    void cutMessages(const QString& arrival);
     void decryptReports(const QStringList& messages);
     void applyArrivals();
     void applyArrival(const Arrival& arrival);
@@ -244,8 +245,8 @@ private:
     bool saveFailureShown = false;
     // The end of an arrival that cannot yet be a whole message, put in front of the next one.
     QString heldMessagePiece;
-    // The held text begins with whole messages that found no room in flight.
-    bool heldPastBound = false;
+    // Whole messages read but not yet started: at most what one read of the socket brings.
+    std::deque<QString> waitingReports;
     std::deque<std::shared_ptr<Arrival>> arrivals; // in the order they came
     int reportsInFlight = 0;
     // Changes whenever the program closes the connection: reports of an earlier one are dropped.

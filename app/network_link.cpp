@@ -65,7 +65,7 @@ void frmZephrin::closeConnection()
 {
     wskClient.close();
     heldMessagePiece.clear();
-    heldPastBound = false;
+    waitingReports.clear();
     arrivals.clear();
     reportsInFlight = 0;
     ++connectionNumber;
@@ -127,9 +127,7 @@ void frmZephrin::wskClient_Connect()
 void frmZephrin::wskClient_Close()
 {
     trapped("winsock_Close", [&] {
-        // An unfinished message's rest will not come; whole ones held at the bound still show.
-        if (!heldPastBound)
-            heldMessagePiece.clear();
+        heldMessagePiece.clear(); // its rest will not come
         lblStatus->setCaption("Connection closed");
         shpNetStat->setFillColor(Colour::Yellow);
     });
@@ -169,17 +167,30 @@ void frmZephrin::wskClient_DataArrival(int /*bytesTotal*/)
     trapped("wskClient_dataArrival", [&] { takeReports(true); });
 }
 
-// Cuts what has arrived into messages and starts their decryption, while there is room in flight.
-// A data event always makes an arrival, even one without a message: it still shows.
+// Starts the decryption of the messages that have arrived, while there is room in flight. A data
+// event always makes an arrival, even one without a message: it still shows.
 void frmZephrin::takeReports(bool dataEvent)
 {
     const int room = MaxReportsInFlight - reportsInFlight;
     if (room <= 0)
         return; // read again once reports have been applied
-    QString arrival = std::exchange(heldMessagePiece, {});
-    // Messages held at the bound go first; the socket is read again once they have all started.
-    if (!std::exchange(heldPastBound, false))
-        arrival += wskClient.getData();
+    // Whole messages of an earlier read go first; the socket is read again once all have started.
+    if (waitingReports.empty())
+        cutMessages(std::exchange(heldMessagePiece, {}) + wskClient.getData());
+    QStringList messages;
+    while (!waitingReports.empty() && messages.size() < room) {
+        messages << std::move(waitingReports.front());
+        waitingReports.pop_front();
+    }
+    // A flood is shown and applied a few reports at a time, so that the window's own events
+    // come in between.
+    for (qsizetype first = 0; first < messages.size() || (first == 0 && dataEvent);
+         first += ReportsPerArrival)
+        decryptReports(messages.mid(first, ReportsPerArrival));
+}
+
+void frmZephrin::cutMessages(const QString& arrival)
+{
     QStringList pieces = arrival.split(EncryptedTextPrefix);
     pieces.removeFirst(); // what comes before the first message is no message
     for (QString& piece : pieces)
@@ -191,16 +202,7 @@ void frmZephrin::takeReports(bool dataEvent)
             heldMessagePiece = pieces.last();
         pieces.removeLast();
     }
-    if (pieces.size() > room) {
-        heldMessagePiece.prepend(pieces.mid(room).join(QString()));
-        pieces.resize(room);
-        heldPastBound = true;
-    }
-    // A flood is shown and applied a few reports at a time, so that the window's own events
-    // come in between.
-    for (qsizetype first = 0; first < pieces.size() || (first == 0 && dataEvent);
-         first += ReportsPerArrival)
-        decryptReports(pieces.mid(first, ReportsPerArrival));
+    waitingReports.insert(waitingReports.end(), pieces.begin(), pieces.end());
 }
 
 void frmZephrin::decryptReports(const QStringList& messages)

@@ -16,6 +16,10 @@ public:
     // Runs job on a worker thread, then done on the pool's own thread.
     using Runner = std::function<void(std::function<void()> job, std::function<void()> done)>;
     static constexpr int DefaultSize = 4;
+    // How long a runner lets pass before it derives: long enough for the message just sent to be
+    // decrypted at the other end without a derivation here beside it, when both share a machine
+    // or this one has other work.
+    static constexpr int RefillDelayMs = 25;
 
     explicit KeyPool(Runner runner, int size = DefaultSize,
                      crypto::Primitives& platform = crypto::libcrypto());

@@ -9,4 +9,6 @@ class Workers {
 public:
     virtual ~Workers() = default;
     virtual void start(std::function<void()> job, std::function<void()> done) = 0;
+    // As start, for work that can wait: its job begins once delayMs have passed.
+    virtual void startLater(int delayMs, std::function<void()> job, std::function<void()> done) = 0;
 };

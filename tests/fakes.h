@@ -298,6 +298,10 @@ struct FakeWorkers : Workers {
     {
         queued.emplace_back(std::move(job), std::move(done));
     }
+    void startLater(int, std::function<void()> job, std::function<void()> done) override
+    {
+        start(std::move(job), std::move(done));
+    }
     // Runs the queued job at index, then its completion.
     void finish(std::size_t index)
     {

@@ -2,6 +2,8 @@
 
 #include "event_gate.h"
 
+#include <QTimer>
+
 QtWorkers::QtWorkers(EventGate& gate) : gate_(gate)
 {
     pool_.setMaxThreadCount(QThread::idealThreadCount());
@@ -19,4 +21,12 @@ void QtWorkers::start(std::function<void()> job, std::function<void()> done)
         job();
         gate_.post(&context_, std::move(done));
     });
+}
+
+void QtWorkers::startLater(int delayMs, std::function<void()> job, std::function<void()> done)
+{
+    QTimer::singleShot(delayMs, &context_,
+                       [this, job = std::move(job), done = std::move(done)]() mutable {
+                           start(std::move(job), std::move(done));
+                       });
 }

@@ -17,6 +17,7 @@ public:
     QtWorkers& operator=(const QtWorkers&) = delete;
 
     void start(std::function<void()> job, std::function<void()> done) override;
+    void startLater(int delayMs, std::function<void()> job, std::function<void()> done) override;
     // One thread per core unless told otherwise.
     void setThreads(int threads) { pool_.setMaxThreadCount(threads); }
 
