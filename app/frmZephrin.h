@@ -227,6 +227,7 @@ private:
     void closeConnection();
     // The token table of the server's reports: what a report does to the window.
     void applyReport(const QString& token);
+    void applyAuxReport(int radio, int output);
     // The server's reports are decrypted on workers and applied here in the order they came,
     // one arrival at a time.
     struct Arrival;
@@ -235,7 +236,6 @@ private:
     void decryptReports(const QStringList& messages);
     void applyArrivals();
     void applyArrival(const Arrival& arrival);
-    void applyAuxReport(int radio, int output);
     void checkPortEntry(MenuEntry* chosen);
     void closeLinksAndStorePosition();
 
