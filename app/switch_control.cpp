@@ -151,7 +151,6 @@ struct frmZephrin::Query {
     const char* otrsp;
     const char* mk2r; // none: the query exists only in OTRSP
     bool saysSentOnSerial;
-    bool clearsPaneFirstOnMk2r; // the version line arrives into an empty pane
 };
 
 void frmZephrin::queryClick(const Query& query)
@@ -167,7 +166,8 @@ void frmZephrin::queryClick(const Query& query)
         if (chosen == Protocol::Mk2r && !query.mk2r)
             return void(msgBox("Query only valid for OTRSP protocol", MsgBoxStyle::Information,
                                "Protocol error"));
-        if (chosen == Protocol::Mk2r && query.clearsPaneFirstOnMk2r) {
+        // MK2R's one query, the version, has its answer arrive into an empty pane.
+        if (chosen == Protocol::Mk2r) {
             buffer = "";
             txtTerm->setText("");
         }
@@ -179,29 +179,19 @@ void frmZephrin::queryClick(const Query& query)
 
 void frmZephrin::RXQuery_Click()
 {
-    queryClick({.label = "RxQuery_click",
-                .otrsp = "?RX",
-                .mk2r = nullptr,
-                .saysSentOnSerial = true,
-                .clearsPaneFirstOnMk2r = false});
+    queryClick(
+        {.label = "RxQuery_click", .otrsp = "?RX", .mk2r = nullptr, .saysSentOnSerial = true});
 }
 
 void frmZephrin::TXQuery_Click()
 {
-    queryClick({.label = "TxQuery_click",
-                .otrsp = "?TX",
-                .mk2r = nullptr,
-                .saysSentOnSerial = false,
-                .clearsPaneFirstOnMk2r = false});
+    queryClick(
+        {.label = "TxQuery_click", .otrsp = "?TX", .mk2r = nullptr, .saysSentOnSerial = false});
 }
 
 void frmZephrin::FWQuery_Click()
 {
-    queryClick({.label = "FwQuery_click",
-                .otrsp = "?FW",
-                .mk2r = "V",
-                .saysSentOnSerial = false,
-                .clearsPaneFirstOnMk2r = true});
+    queryClick({.label = "FwQuery_click", .otrsp = "?FW", .mk2r = "V", .saysSentOnSerial = false});
 }
 
 MenuEntry* frmZephrin::auxOnEntry(int radio, int output) const
