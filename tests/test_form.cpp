@@ -277,7 +277,6 @@ TEST_F(FormTest, AComPortIsOpenedAndRememberedUnlessItFailsAndClosedAtTheEnd)
     menu("mnuPortsCom11").click();
     EXPECT_TRUE(serial.open);
     EXPECT_EQ(checkedIn(portEntries()), QStringList{"mnuPortsCom11"});
-    EXPECT_TRUE(boxes().empty());
 
     // A port that fails to open leaves no entry ticked and is not remembered.
     serial.missing.insert(3);

@@ -26,7 +26,6 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
-#include <QMenu>
 #include <QMenuBar>
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -120,7 +119,6 @@ TEST_F(WindowTest, ControlsAndMenusSitWhereTheLayoutPutsThemReadableAndInOrder)
         EXPECT_TRUE(entry->isEnabled() && entry->isVisible());
         EXPECT_TRUE(entry->shortcut().isEmpty());
     }
-    EXPECT_EQ(window->findChild<QMenu*>("mnuPorts")->actions().last()->text(), "T&CP Port 9875");
     EXPECT_EQ(action("mnuPortsCom9")->text(), "Com&9");
     EXPECT_EQ(action("mnuPortsCom10")->text(), "Com10");
     EXPECT_EQ(action("mnuPortsCom4")->toolTip(), "/dev/ttyS3");
