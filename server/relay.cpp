@@ -87,12 +87,13 @@ Relay::Relay(BoxLink& box, const QString& key, const FaultOptions& faults,
           [this](int clientId, const QByteArray& message, const QString& text,
                  const QString& failure) { applyDecrypted(clientId, message, text, failure); }),
       reportKeys_([this](std::function<void()> job, std::function<void()> done) {
-          QTimer::singleShot(KeyPool::RefillDelayMs, keyContext_.get(), [=, this] {
-              keyWorkers_.start([job, done, context = keyContext_.get()] {
-                  job();
-                  QMetaObject::invokeMethod(context, done, Qt::QueuedConnection);
-              });
-          });
+          QTimer::singleShot(KeyPool::RefillDelayMs, keyContext_.get(),
+                             [this, job = std::move(job), done = std::move(done)] {
+                                 keyWorkers_.start([job, done, context = keyContext_.get()] {
+                                     job();
+                                     QMetaObject::invokeMethod(context, done, Qt::QueuedConnection);
+                                 });
+                             });
       })
 {
     keyWorkers_.setMaxThreadCount(1);
