@@ -5,8 +5,8 @@
 //  3. 2,000 reports in one write from the peer: the time until the last is applied, on every
 //     core and on one thread, the worst lateness of a 10 ms timer of the window meanwhile, and
 //     the growth of the peak resident set.
-// Part 2 compares a derivation in this process with one in the server's: where the cores differ
-// in speed (shared virtual machines), run it as `taskset -c N` so that both run on the same core.
+// The click through the server sets a derivation here beside one in the server: where the cores
+// differ in speed (shared virtual machines), run this as `taskset -c N`, both on the same core.
 
 #include "app/frmZephrin.h"
 #include "bench_support.h"
