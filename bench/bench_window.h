@@ -45,15 +45,6 @@ struct WindowPlatform : PlayedDialogsOwner, QtPlatform {
     WindowPlatform() : QtPlatform(&dialogs) {}
 };
 
-// Stores COM1 mapped to `device` and OTRSP chosen, so that start-up opens the port and sends the
-// protocol's opening commands, as it does for an operator who has used the program before.
-inline void storeSerialOtrsp(SettingsStore& settings, const QString& device)
-{
-    settings.saveSetting(AppName, Setting::SerialPortsSection, "COM1", device);
-    saveSetting(settings, Setting::Port, "1");
-    saveSetting(settings, Setting::Protocol, "1");
-}
-
 // Reads and drops whatever the program has written to the box.
 inline void drain(int masterFd)
 {
@@ -88,5 +79,25 @@ template <typename Done> bool pumpUntil(Done done, int timeoutMs)
     }
     return true;
 }
+
+// The window as an operator who has used it before finds it: COM1 mapped to the pty's device and
+// OTRSP chosen, so that start-up opens the port and sends the protocol's opening commands; then
+// shown, and those commands read off the box's side.
+struct SerialWindow {
+    WindowPlatform platform;
+    frmZephrin form{platform.bundle()};
+    RichTextBox& pane = platform.toolkit.richTextBox("txtTerm");
+
+    explicit SerialWindow(const Pty& pty)
+    {
+        platform.settings.saveSetting(AppName, Setting::SerialPortsSection, "COM1", pty.device);
+        saveSetting(platform.settings, Setting::Port, "1");
+        saveSetting(platform.settings, Setting::Protocol, "1");
+        platform.gate.run([&] { form.Form_Load(); });
+        platform.toolkit.mainWindow()->show();
+        pumpUntil([] { return false; }, 200);
+        drain(pty.master);
+    }
+};
 
 } // namespace bench

@@ -38,14 +38,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
 
     const bench::Pty pty;
-    bench::WindowPlatform platform;
-    bench::storeSerialOtrsp(platform.settings, pty.device);
-    frmZephrin form(platform.bundle());
-    platform.gate.run([&] { form.Form_Load(); });
-    platform.toolkit.mainWindow()->show();
-    RichTextBox& pane = platform.toolkit.richTextBox("txtTerm");
-    bench::pumpUntil([] { return false; }, 200);
-    bench::drain(pty.master);
+    bench::SerialWindow window(pty);
+    bench::WindowPlatform& platform = window.platform;
+    RichTextBox& pane = window.pane;
 
     // While the box is open: write the burst, then keep the box open for the rest of its time.
     QByteArray burst;

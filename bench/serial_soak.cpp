@@ -129,14 +129,9 @@ int main(int argc, char** argv)
     const double bareSeconds = std::clamp(phaseBSeconds / 10, 10.0, 60.0);
 
     const bench::Pty pty, barePty;
-    bench::WindowPlatform platform;
-    bench::storeSerialOtrsp(platform.settings, pty.device);
-    frmZephrin form(platform.bundle());
-    platform.gate.run([&] { form.Form_Load(); });
-    platform.toolkit.mainWindow()->show();
-    RichTextBox& pane = platform.toolkit.richTextBox("txtTerm");
-    bench::pumpUntil([] { return false; }, 200);
-    bench::drain(pty.master);
+    bench::SerialWindow window(pty);
+    bench::WindowPlatform& platform = window.platform;
+    RichTextBox& pane = window.pane;
     const Memory atStart = memoryNow();
 
     // Phase A, bare: the same bytes written and read back through a second pty.
