@@ -1,7 +1,8 @@
 #pragma once
 
+#include "boxprotocol/command_set.h"
 #include "cipher/key_pool.h"
-#include "commands.h"
+#include "linecode/message_stream.h"
 #include "platform/controls.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
@@ -84,7 +85,7 @@ public:
     void TXQuery_Click();
     void RXQuery_Click();
     void FWQuery_Click();
-    struct Query;
+    struct QueryButton;
 
     // Aux outputs and interlock
     void mnuAuxR1Off_Click() { auxOffClick(1); }
@@ -201,7 +202,7 @@ private:
     void markAux(int radio, int output);
 
     void focusClick(FocusAction action, const char* label);
-    void queryClick(const Query& query);
+    void queryClick(const QueryButton& button);
     void selectProtocol(Protocol chosen);
     void auxOnClick(int radio, int output);
     void auxOffClick(int radio);
@@ -232,7 +233,6 @@ private:
     // one arrival at a time.
     struct Arrival;
     void takeReports(bool dataEvent);
-    void cutMessages(const QString& arrival);
     void decryptReports(const QStringList& messages);
     void applyArrivals();
     void applyArrival(const Arrival& arrival);
@@ -243,10 +243,9 @@ private:
     int heldByErrorBox = 0;
     bool pieceHeldByErrorBox = false;
     bool saveFailureShown = false;
-    // The end of an arrival that cannot yet be a whole message, put in front of the next one.
-    QString heldMessagePiece;
-    // Whole messages read but not yet started: at most what one read of the socket brings.
-    std::deque<QString> waitingReports;
+    // The reports read from the socket: whole ones not yet started (at most what one read
+    // brings), and the end of an arrival that cannot yet be whole, put in front of the next one.
+    MessageStream reports{MessageStream::Reader::Window};
     std::deque<std::shared_ptr<Arrival>> arrivals; // in the order they came
     int reportsInFlight = 0;
     // Changes whenever the program closes the connection: reports of an earlier one are dropped.

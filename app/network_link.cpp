@@ -12,13 +12,8 @@
 #include <QStringList>
 #include <cmath>
 
-namespace {
-// An encrypted text is at least the Base64 of its 16-byte header.
-constexpr qsizetype ShortestMessage = 24;
-// The end of an arrival held for the next one never grows past this; a longer one is no
-// message of a server's.
-constexpr qsizetype HeldPieceLimit = qsizetype(64) * 1024;
-// Reports being decrypted or waiting to be applied. At this many the socket is not read, and the
+namespace { // Reports being decrypted or waiting to be applied. At this many the socket is not
+            // read, and the
 // server waits (TCP flow control) instead of the program holding all it sends.
 constexpr int MaxReportsInFlight = 64;
 constexpr int ReportsPerArrival = 8;
@@ -64,8 +59,7 @@ void frmZephrin::connectToServer(const QString& host, int port)
 void frmZephrin::closeConnection()
 {
     wskClient.close();
-    heldMessagePiece.clear();
-    waitingReports.clear();
+    reports.clear();
     arrivals.clear();
     reportsInFlight = 0;
     ++connectionNumber;
@@ -127,7 +121,7 @@ void frmZephrin::wskClient_Connect()
 void frmZephrin::wskClient_Close()
 {
     trapped("winsock_Close", [&] {
-        heldMessagePiece.clear(); // its rest will not come
+        reports.dropUnfinished(); // its rest will not come
         lblStatus->setCaption("Connection closed");
         shpNetStat->setFillColor(Colour::Yellow);
     });
@@ -175,34 +169,16 @@ void frmZephrin::takeReports(bool dataEvent)
     if (room <= 0)
         return; // read again once reports have been applied
     // Whole messages of an earlier read go first; the socket is read again once all have started.
-    if (waitingReports.empty())
-        cutMessages(std::exchange(heldMessagePiece, {}) + wskClient.getData());
+    if (!reports.hasComplete())
+        reports.append(wskClient.getData().toLatin1());
     QStringList messages;
-    while (!waitingReports.empty() && messages.size() < room) {
-        messages << std::move(waitingReports.front());
-        waitingReports.pop_front();
-    }
+    while (reports.hasComplete() && messages.size() < room)
+        messages << QString::fromLatin1(reports.takeNext());
     // A flood is shown and applied a few reports at a time, so that the window's own events
     // come in between.
     for (qsizetype first = 0; first < messages.size() || (first == 0 && dataEvent);
          first += ReportsPerArrival)
         decryptReports(messages.mid(first, ReportsPerArrival));
-}
-
-void frmZephrin::cutMessages(const QString& arrival)
-{
-    QStringList pieces = arrival.split(EncryptedTextPrefix);
-    pieces.removeFirst(); // what comes before the first message is no message
-    for (QString& piece : pieces)
-        piece.prepend(EncryptedTextPrefix);
-    // A last piece that cannot yet be whole waits for the rest of it.
-    if (!pieces.isEmpty() &&
-        (pieces.last().size() % 4 != 0 || pieces.last().size() < ShortestMessage)) {
-        if (pieces.last().size() <= HeldPieceLimit)
-            heldMessagePiece = pieces.last();
-        pieces.removeLast();
-    }
-    waitingReports.insert(waitingReports.end(), pieces.begin(), pieces.end());
 }
 
 void frmZephrin::decryptReports(const QStringList& messages)
@@ -269,18 +245,13 @@ void frmZephrin::applyArrival(const Arrival& arrival)
 
 void frmZephrin::applyReport(const QString& token)
 {
-    for (const FocusAction action :
-         {FocusAction::TxFocus1, FocusAction::TxFocus2, FocusAction::RxFocus1,
-          FocusAction::RxFocus2, FocusAction::RxFocusS}) {
-        if (token == commandFor(action, Protocol::Otrsp) ||
-            token == commandFor(action, Protocol::Mk2r))
-            return applyLamps(focusCommand(action).effect);
-    }
-    for (const int radio : {1, 2})
-        for (int output = 0; output <= 15; ++output)
-            if (token == auxCommand(Protocol::Otrsp, radio, output) ||
-                token == auxCommand(Protocol::Mk2r, radio, output))
-                return applyAuxReport(radio, output);
+    const auto change = readToken(QByteArrayView(token.toLatin1()));
+    if (!change)
+        return;
+    if (change->focus)
+        applyLamps(lampEffect(*change->focus));
+    else
+        applyAuxReport(change->radio, change->output);
 }
 
 // As the aux entries leave the window after a send, without the interlock: the server says what

@@ -105,17 +105,11 @@ QString frmZephrin::stripCRLF(const QString& strToStrip)
 // An OTRSP box reports its focus as the commands that would set it.
 void frmZephrin::setLampsFromReply(const QString& reply)
 {
-    if (reply.contains("TX1"))
-        applyLamps(focusCommand(FocusAction::TxFocus1).effect);
-    else if (reply.contains("TX2"))
-        applyLamps(focusCommand(FocusAction::TxFocus2).effect);
-
-    if (reply.contains("RX1S") || reply.contains("RX2S"))
-        applyLamps(focusCommand(FocusAction::RxFocusS).effect);
-    else if (reply.contains("RX1"))
-        applyLamps(focusCommand(FocusAction::RxFocus1).effect);
-    else if (reply.contains("RX2"))
-        applyLamps(focusCommand(FocusAction::RxFocus2).effect);
+    const ReplyFocus focus = readReply(reply);
+    if (focus.tx)
+        applyLamps(lampEffect(*focus.tx));
+    if (focus.rx)
+        applyLamps(lampEffect(*focus.rx));
 }
 
 void frmZephrin::txtTerm_Change()

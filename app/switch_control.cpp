@@ -63,7 +63,7 @@ void frmZephrin::focusClick(FocusAction action, const char* label)
                 return refuseUnknownProtocol();
             SendCommand(commandFor(action, *chosen));
         }
-        applyLamps(focusCommand(action).effect);
+        applyLamps(lampEffect(action));
     });
 }
 
@@ -97,45 +97,27 @@ void frmZephrin::showAuxText(int radio, const QString& text)
     box->setVisible(true);
 }
 
-namespace {
-struct ProtocolChoice {
-    const char* label;
-    const char* value; // `protocol` and its stored value
-    // Sent when the protocol is chosen: OTRSP asks for the focus, whose answers light the
-    // lamps; both switch every aux output off.
-    QStringList openingCommands;
-    // MK2R cannot be asked for the focus, so nothing is known of it any more.
-    bool focusUnknown;
-};
-
-const ProtocolChoice& protocolChoice(Protocol protocol)
-{
-    static const ProtocolChoice otrsp{
-        "mnuOTRSP_click", "1", {"?TX", "?RX", "AUX100", "AUX200"}, false};
-    static const ProtocolChoice mk2r{"mk2r_click", "2", {"AS100", "AS200"}, true};
-    return protocol == Protocol::Mk2r ? mk2r : otrsp;
-}
-} // namespace
-
 void frmZephrin::selectProtocol(Protocol chosen)
 {
-    const ProtocolChoice& choice = protocolChoice(chosen);
-    trapped(choice.label, [&] {
-        store(Setting::Protocol, choice.value);
-        protocol = choice.value;
+    trapped(chosen == Protocol::Mk2r ? "mk2r_click" : "mnuOTRSP_click", [&] {
+        // `protocol` and its stored value are the protocol's number.
+        const QString value = QString::number(static_cast<int>(chosen));
+        store(Setting::Protocol, value);
+        protocol = value;
         mnuOTRSP->setChecked(chosen == Protocol::Otrsp);
         mnuMK2R->setChecked(chosen == Protocol::Mk2r);
-        if (choice.focusUnknown)
+        if (commandSet(chosen).focusUnknownAfterChoice)
             darkenFocusLamps();
+        const QStringList opening = openingCommands(chosen);
         switch (chosenLink()) {
         case Link::Serial:
-            for (const QString& command : choice.openingCommands)
+            for (const QString& command : opening)
                 writeSerial(command + CarriageReturn);
             break;
         case Link::Network:
             // Sent only while the connection is up; the aux menus are reset either way.
             if (wskClient.state() == Socket::Connected) {
-                for (const QString& command : choice.openingCommands)
+                for (const QString& command : opening)
                     SendToServer(command + CarriageReturn);
                 lblStatus->setCaption("Sent data");
             }
@@ -146,16 +128,15 @@ void frmZephrin::selectProtocol(Protocol chosen)
     });
 }
 
-struct frmZephrin::Query {
+struct frmZephrin::QueryButton {
     const char* label;
-    const char* otrsp;
-    const char* mk2r; // none: the query exists only in OTRSP
+    Query query;
     bool saysSentOnSerial;
 };
 
-void frmZephrin::queryClick(const Query& query)
+void frmZephrin::queryClick(const QueryButton& button)
 {
-    trapped(query.label, [&] {
+    trapped(button.label, [&] {
         if (!checkPortAndProtocol())
             return;
         if (chosenLink() == Link::None)
@@ -163,7 +144,8 @@ void frmZephrin::queryClick(const Query& query)
         const auto chosen = chosenProtocol();
         if (!chosen)
             return refuseUnknownProtocol();
-        if (chosen == Protocol::Mk2r && !query.mk2r)
+        const QString command = queryCommand(button.query, *chosen);
+        if (command.isEmpty())
             return void(msgBox("Query only valid for OTRSP protocol", MsgBoxStyle::Information,
                                "Protocol error"));
         // MK2R's one query, the version, has its answer arrive into an empty pane.
@@ -171,27 +153,25 @@ void frmZephrin::queryClick(const Query& query)
             buffer = "";
             txtTerm->setText("");
         }
-        SendCommand(chosen == Protocol::Mk2r ? query.mk2r : query.otrsp);
-        if (chosenLink() == Link::Serial && query.saysSentOnSerial)
+        SendCommand(command);
+        if (chosenLink() == Link::Serial && button.saysSentOnSerial)
             lblStatus->setCaption("Sent data");
     });
 }
 
 void frmZephrin::RXQuery_Click()
 {
-    queryClick(
-        {.label = "RxQuery_click", .otrsp = "?RX", .mk2r = nullptr, .saysSentOnSerial = true});
+    queryClick({.label = "RxQuery_click", .query = Query::Rx, .saysSentOnSerial = true});
 }
 
 void frmZephrin::TXQuery_Click()
 {
-    queryClick(
-        {.label = "TxQuery_click", .otrsp = "?TX", .mk2r = nullptr, .saysSentOnSerial = false});
+    queryClick({.label = "TxQuery_click", .query = Query::Tx, .saysSentOnSerial = false});
 }
 
 void frmZephrin::FWQuery_Click()
 {
-    queryClick({.label = "FwQuery_click", .otrsp = "?FW", .mk2r = "V", .saysSentOnSerial = false});
+    queryClick({.label = "FwQuery_click", .query = Query::Firmware, .saysSentOnSerial = false});
 }
 
 MenuEntry* frmZephrin::auxOnEntry(int radio, int output) const

@@ -1,8 +1,7 @@
 #include "box_link.h"
 
+#include "linecode/hang_up.h"
 #include "log.h"
-
-#include <poll.h>
 
 bool SimulatedBox::write(const QByteArray& bytes)
 {
@@ -25,17 +24,18 @@ bool SimulatedBox::write(const QByteArray& bytes)
     return true;
 }
 
-SerialBox::SerialBox(const QString& devicePath) : devicePath_(devicePath)
+SerialBox::SerialBox(const QString& devicePath)
+    : devicePath_(devicePath), bursts_([this](const QByteArray& burst) {
+          if (onAnswer)
+              onAnswer(burst);
+      })
 {
     port_.setPortName(devicePath);
     retry_.setInterval(RetryMs);
     QObject::connect(&retry_, &QTimer::timeout, [this] { tryOpen(); });
-    burstEnd_.setSingleShot(true);
-    burstEnd_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&burstEnd_, &QTimer::timeout, [this] { endBurst(); });
     hangUpWatch_.setInterval(HangUpCheckMs);
     QObject::connect(&hangUpWatch_, &QTimer::timeout, [this] { checkHangUp(); });
-    QObject::connect(&port_, &QSerialPort::readyRead, [this] { bytesArrived(); });
+    QObject::connect(&port_, &QSerialPort::readyRead, [this] { bursts_.take(port_.readAll()); });
     QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
         if (e == QSerialPort::ResourceError)
             lost(port_.errorString());
@@ -101,7 +101,7 @@ void SerialBox::lost(const QString& reason)
     gone_ = true;
     serverlog::event(QString("box is gone from %1 (%2); trying to open it again every second")
                          .arg(devicePath_, reason));
-    endBurst();
+    bursts_.endBurst();
     hangUpWatch_.stop();
     // A hung-up device stays readable for ever and would keep the event loop spinning: closed
     // on the loop's next turn, as QSerialPort must not be closed inside its own signal.
@@ -114,9 +114,7 @@ void SerialBox::lost(const QString& reason)
 
 void SerialBox::checkHangUp()
 {
-    pollfd device{port_.handle(), POLLIN, 0};
-    if (port_.isOpen() && ::poll(&device, 1, 0) > 0 &&
-        (device.revents & (POLLHUP | POLLERR | POLLNVAL)))
+    if (port_.isOpen() && lineHungUp(port_.handle()))
         lost("hung up");
 }
 
@@ -132,27 +130,4 @@ bool SerialBox::write(const QByteArray& bytes)
         return false;
     }
     return true;
-}
-
-void SerialBox::bytesArrived()
-{
-    for (const char c : port_.readAll()) {
-        burst_ += c;
-        if (c == '\r' || burst_.size() >= BurstMaxBytes)
-            endBurst();
-    }
-    if (burst_.isEmpty())
-        burstEnd_.stop();
-    else
-        burstEnd_.start(BurstIdleMs);
-}
-
-void SerialBox::endBurst()
-{
-    burstEnd_.stop();
-    if (burst_.isEmpty())
-        return;
-    const QByteArray burst = std::exchange(burst_, {});
-    if (onAnswer)
-        onAnswer(burst);
 }

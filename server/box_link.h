@@ -4,6 +4,7 @@
 // zephrin-boxsim inside the server. Both take bytes and hand back what the box answers, one
 // burst at a time.
 
+#include "linecode/burst_cutter.h"
 #include "tools/boxsim/box_model.h"
 
 #include <QByteArray>
@@ -27,7 +28,7 @@ public:
 // The box model answering at once, as a box on a perfect line would.
 class SimulatedBox : public BoxLink {
 public:
-    explicit SimulatedBox(BoxModel::CommandSet commandSet) : model_(commandSet) {}
+    explicit SimulatedBox(Protocol commandSet) : model_(commandSet) {}
     bool write(const QByteArray& bytes) override;
 
 private:
@@ -50,26 +51,18 @@ public:
 
 private:
     static constexpr int RetryMs = 1000;
-    // A hang-up (the pty's other side closed, a modem line dropped) reads as an endless end of
-    // file that QSerialPort reports as no error; it is looked for this often.
+    // A hang-up reports no error of QSerialPort's; it is looked for this often.
     static constexpr int HangUpCheckMs = 50;
-    // A burst ends at a carriage return or after about three character times of quiet at
-    // 9600 baud; a box that sends without pause is still passed on in pieces of this size.
-    static constexpr int BurstIdleMs = 3;
-    static constexpr qsizetype BurstMaxBytes = 128;
 
     void tryOpen();
     void lost(const QString& reason);
     void checkHangUp();
-    void bytesArrived();
-    void endBurst();
 
     QString devicePath_;
     QSerialPort port_;
     QTimer retry_;
     QTimer hangUpWatch_;
-    QTimer burstEnd_;
-    QByteArray burst_;
+    BurstCutter bursts_;
     bool wasOpen_ = false;
     bool gone_ = false; // hung up; closed on the next turn of the event loop
     QString lastOpenFailure_;

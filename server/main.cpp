@@ -230,12 +230,12 @@ int main(int argc, char** argv)
                           "; the key goes in --key-file or ZEPHRIN_KEY");
     if (parser.isSet(device) == parser.isSet(simulate))
         return usageError("name the box: either --device PATH or --simulate otrsp|mk2r");
-    BoxModel::CommandSet commandSet = BoxModel::CommandSet::Otrsp;
+    Protocol commandSet = Protocol::Otrsp;
     if (parser.isSet(simulate)) {
-        const QString set = parser.value(simulate).toLower();
-        if (set != "otrsp" && set != "mk2r")
+        const auto named = protocolNamed(parser.value(simulate));
+        if (!named)
             return usageError("--simulate takes otrsp or mk2r, not " + parser.value(simulate));
-        commandSet = set == "otrsp" ? BoxModel::CommandSet::Otrsp : BoxModel::CommandSet::Mk2r;
+        commandSet = *named;
     }
     bool ok = false;
     const uint portNumber = parser.value(port).toUInt(&ok);

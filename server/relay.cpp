@@ -1,5 +1,6 @@
 #include "relay.h"
 
+#include "boxprotocol/command_set.h"
 #include "cipher/encrypted_text.h"
 #include "log.h"
 #include "platform/runtime_error.h"
@@ -10,28 +11,6 @@
 using serverlog::shown;
 
 namespace {
-
-// The commands after which the box's state is reported, so that every client's lamps and aux
-// menus follow: the focus and aux commands of both command sets.
-bool changesBoxState(const QByteArray& command)
-{
-    static const QList<QByteArray> focusCommands = {"TX1", "TX2", "RX1", "RX2", "RX1S",
-                                                    "FT1", "FT2", "FR1", "FR2", "FRS"};
-    if (focusCommands.contains(command))
-        return true;
-    // "AUX" (OTRSP) or "AS" (MK2R), the radio, and the output in two digits: 00 is all off.
-    for (const QByteArray& lead : {QByteArray("AUX"), QByteArray("AS")}) {
-        if (command.size() != lead.size() + 3 || !command.startsWith(lead))
-            continue;
-        const char radio = command[lead.size()];
-        const char tens = command[lead.size() + 1];
-        const char units = command[lead.size() + 2];
-        const bool isOutput = (tens == '0' && units >= '0' && units <= '9') ||
-                              (tens == '1' && units >= '0' && units <= '5');
-        return (radio == '1' || radio == '2') && isOutput;
-    }
-    return false;
-}
 
 // Commands and typed keys are printable ASCII, carriage return or backspace. Anything else is
 // what a message under another key decrypts to.
@@ -258,8 +237,8 @@ void Relay::readFrom(Client& client)
             serverlog::event(QString("%1: %2 bytes before a message prefix dropped")
                                  .arg(client.name)
                                  .arg(dropped));
-        for (const QByteArray& message : client.incoming.takeComplete())
-            takeMessage(client, message);
+        while (client.incoming.hasComplete())
+            takeMessage(client, client.incoming.takeNext());
     }
     const bool allRead = client.socket->bytesAvailable() == 0;
     if (client.hungUp && allRead) {

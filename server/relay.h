@@ -6,7 +6,7 @@
 #include "box_link.h"
 #include "cipher/key_pool.h"
 #include "intake.h"
-#include "message_stream.h"
+#include "linecode/message_stream.h"
 #include "seen_salts.h"
 
 #include <QHostAddress>
@@ -62,7 +62,7 @@ private:
         int id = 0;
         QString name; // "client 3 (127.0.0.1)", as the log shows it
         QTcpSocket* socket = nullptr;
-        MessageStream incoming;
+        MessageStream incoming{MessageStream::Reader::Server};
         QTimer tailQuiet;
         bool spoken = false; // reports go only to clients that have sent something
         bool gone = false;

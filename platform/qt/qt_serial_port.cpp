@@ -1,21 +1,17 @@
 #include "qt_serial_port.h"
 
 #include "event_gate.h"
+#include "linecode/hang_up.h"
 #include "platform/runtime_error.h"
 #include "platform/serial_devices.h"
 
 #include <QStringList>
 #include <map>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// About three character times at 9600 baud.
-constexpr int BurstIdleMs = 3;
-// A box that sends without pause and without line ends is still shown as it goes.
-constexpr int BurstMaxBytes = 128;
 // Received bursts that wait for the window (while a handler or its modal box runs) are kept up
 // to this many bytes; past it the oldest go. The pane shows far less than this anyway.
 constexpr qsizetype HeldBytesLimit = qsizetype(64) * 1024;
@@ -68,14 +64,13 @@ LineSettings parseLineSettings(const QString& text)
 } // namespace
 
 QtSerialPort::QtSerialPort(const SerialDeviceMap& devices, EventGate& gate)
-    : devices_(devices), gate_(gate)
+    : devices_(devices), gate_(gate),
+      bursts_([this](const QByteArray& burst) { burstArrived(burst); })
 {
-    burstEnd_.setSingleShot(true);
-    burstEnd_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&burstEnd_, &QTimer::timeout, [this] { endBurst(); });
-    QObject::connect(&port_, &QSerialPort::readyRead, [this] { bytesArrived(); });
+    QObject::connect(&port_, &QSerialPort::readyRead, [this] { bursts_.take(port_.readAll()); });
     QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::ResourceError || (e == QSerialPort::ReadError && hungUp()))
+        if (e == QSerialPort::ResourceError ||
+            (e == QSerialPort::ReadError && lineHungUp(port_.handle())))
             deviceLost();
     });
 }
@@ -262,28 +257,13 @@ QString QtSerialPort::input()
 
 int QtSerialPort::inBufferCount() const
 {
-    return int(heldBytes_ + partial_.size() + delivered_.size());
+    return int(heldBytes_ + bursts_.partialSize() + delivered_.size());
 }
 
-void QtSerialPort::bytesArrived()
+void QtSerialPort::burstArrived(const QByteArray& burst)
 {
-    const QByteArray chunk = port_.readAll();
-    for (const char byte : chunk) {
-        partial_ += byte;
-        if (byte == '\r' || partial_.size() >= BurstMaxBytes)
-            endBurst();
-    }
-    if (!partial_.isEmpty())
-        burstEnd_.start(BurstIdleMs);
-}
-
-void QtSerialPort::endBurst()
-{
-    burstEnd_.stop();
-    if (partial_.isEmpty())
-        return;
-    heldBytes_ += partial_.size();
-    held_.push_back(std::exchange(partial_, {}));
+    heldBytes_ += burst.size();
+    held_.push_back(burst);
     while (heldBytes_ > HeldBytesLimit) {
         heldBytes_ -= held_.front().size();
         held_.pop_front();
@@ -315,16 +295,9 @@ void QtSerialPort::raiseReceive()
 
 void QtSerialPort::forgetReceived()
 {
-    burstEnd_.stop();
-    partial_.clear();
+    bursts_.clear();
     held_.clear();
     heldBytes_ = 0;
-}
-
-bool QtSerialPort::hungUp() const
-{
-    pollfd device{int(port_.handle()), POLLIN, 0};
-    return ::poll(&device, 1, 0) > 0 && (device.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
 void QtSerialPort::deviceLost()
@@ -335,7 +308,7 @@ void QtSerialPort::deviceLost()
     forgetReceived();
     // Closed after the current signal has been handled, never inside QSerialPort's own call;
     // the descriptor goes with it, so a hung-up line stops waking the program.
-    QTimer::singleShot(0, &burstEnd_, [this] {
+    QTimer::singleShot(0, &closer_, [this] {
         if (port_.isOpen())
             port_.close();
         port_.clearError();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "linecode/burst_cutter.h"
 #include "platform/serial_port.h"
 
 #include <QByteArray>
@@ -10,10 +11,9 @@
 class EventGate;
 class SerialDeviceMap;
 
-// The serial link on Qt SerialPort. Received bytes are handed on in bursts: a burst ends at a
-// carriage return, after 128 bytes, or once the line has been idle for about three character
-// times, so that a reply such as "RX1" + CR arrives as one piece. Each burst raises its own
-// receive event, in order; the bursts that wait meanwhile are bounded.
+// The serial link on Qt SerialPort. Received bytes are handed on in bursts (a reply such as
+// "RX1" + CR arrives as one piece). Each burst raises its own receive event, in order; the
+// bursts that wait meanwhile are bounded.
 class QtSerialPort : public SerialPort {
 public:
     QtSerialPort(const SerialDeviceMap& devices, EventGate& gate);
@@ -40,19 +40,17 @@ public:
 private:
     void open();
     void applyLineSettings();
-    void bytesArrived();
-    void endBurst();
+    void burstArrived(const QByteArray& burst);
     void raiseReceive();
     void forgetReceived();
-    bool hungUp() const;
     void deviceLost();
     QString portName() const;
 
     const SerialDeviceMap& devices_;
     EventGate& gate_;
     QSerialPort port_;
-    QTimer burstEnd_;
-    QByteArray partial_;          // the burst still arriving
+    QObject closer_; // the context of the close after a loss
+    BurstCutter bursts_;
     std::deque<QByteArray> held_; // whole bursts not yet delivered, oldest first
     qsizetype heldBytes_ = 0;
     QByteArray delivered_; // the burst of the receive event that runs

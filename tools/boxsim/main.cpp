@@ -69,19 +69,16 @@ void sendPaced(int master, const std::string& answer, bool fast)
 
 int main(int argc, char** argv)
 {
-    BoxModel::CommandSet set = BoxModel::CommandSet::Otrsp;
+    Protocol set = Protocol::Otrsp;
     std::string link;
     bool fast = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--protocol" && i + 1 < argc) {
-            const std::string name = argv[++i];
-            if (name == "otrsp")
-                set = BoxModel::CommandSet::Otrsp;
-            else if (name == "mk2r")
-                set = BoxModel::CommandSet::Mk2r;
-            else
+            const auto named = protocolNamed(QString::fromLocal8Bit(argv[++i]));
+            if (!named)
                 return usage(), 2;
+            set = *named;
         } else if (arg == "--link" && i + 1 < argc) {
             link = argv[++i];
         } else if (arg == "--fast") {

@@ -23,9 +23,12 @@ bool isBase64Character(char c)
 
 bool MessageStream::append(const QByteArray& bytes)
 {
-    for (const char c : bytes)
-        if (!isSkipped(c))
-            unfinished_ += c;
+    if (reader_ == Reader::Window)
+        unfinished_ += bytes;
+    else
+        for (const char c : bytes)
+            if (!isSkipped(c))
+                unfinished_ += c;
     cut();
     return unfinished_.size() <= MaxUnfinishedBytes;
 }
@@ -33,26 +36,39 @@ bool MessageStream::append(const QByteArray& bytes)
 void MessageStream::cut()
 {
     const qsizetype first = unfinished_.indexOf(Prefix);
-    if (first < 0)
-        return; // held: it may end in the first characters of a prefix
+    if (first < 0) {
+        // The server holds it: it may end in the first characters of a prefix.
+        if (reader_ == Reader::Window) {
+            dropped_ += unfinished_.size();
+            unfinished_.clear();
+        }
+        return;
+    }
     if (first > 0) {
         dropped_ += first;
         unfinished_.remove(0, first);
     }
     qsizetype next;
     while ((next = unfinished_.indexOf(Prefix, Prefix.size())) > 0) {
-        complete_.append(unfinished_.left(next));
+        complete_.push_back(unfinished_.left(next));
         unfinished_.remove(0, next);
     }
-    if (unfinished_.endsWith('=') && unfinished_.size() % 4 == 0) {
-        complete_.append(unfinished_);
+    const bool whole = reader_ == Reader::Window
+                           ? unfinished_.size() % 4 == 0 && unfinished_.size() >= ShortestMessageLength
+                           : unfinished_.endsWith('=') && unfinished_.size() % 4 == 0;
+    if (whole)
+        complete_.push_back(std::exchange(unfinished_, {}));
+    else if (reader_ == Reader::Window && unfinished_.size() > MaxUnfinishedBytes)
         unfinished_.clear();
-    }
 }
 
-QList<QByteArray> MessageStream::takeComplete()
+QByteArray MessageStream::takeNext()
 {
-    return std::exchange(complete_, {});
+    if (complete_.empty())
+        return {};
+    QByteArray message = std::move(complete_.front());
+    complete_.pop_front();
+    return message;
 }
 
 bool MessageStream::tailMayBeComplete() const
@@ -69,6 +85,13 @@ QByteArray MessageStream::takeTail()
 qsizetype MessageStream::takeDroppedCount()
 {
     return std::exchange(dropped_, 0);
+}
+
+void MessageStream::clear()
+{
+    unfinished_.clear();
+    complete_.clear();
+    dropped_ = 0;
 }
 
 bool isWellFormedMessage(const QByteArray& piece)

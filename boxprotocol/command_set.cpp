@@ -1,0 +1,142 @@
+#include "command_set.h"
+
+namespace {
+constexpr Lamp S = Lamp::Same, L = Lamp::Lit, D = Lamp::Dark;
+
+// By FocusAction: both sets' commands for one action have the same effect on the lamps.
+constexpr LampEffect lampEffects[] = {
+    /* RxFocus1 */ {S, S, L, D, D},
+    /* RxFocus2 */ {S, S, D, L, D},
+    /* RxFocusS */ {S, S, D, D, L},
+    /* TxFocus1 */ {L, D, S, S, S},
+    /* TxFocus2 */ {D, L, S, S, S},
+};
+
+const CommandSet otrsp{
+    .protocol = Protocol::Otrsp,
+    .name = "otrsp",
+    .focus = {"RX1", "RX2", "RX1S", "TX1", "TX2"},
+    .auxVerb = "AUX",
+    .queries = {"?RX", "?TX", "?FW"},
+    .opening = {"?TX", "?RX", "AUX100", "AUX200"},
+    .focusUnknownAfterChoice = false,
+    .stereoForms = {"RX1S", "RX2S"},
+};
+
+const CommandSet mk2r{
+    .protocol = Protocol::Mk2r,
+    .name = "mk2r",
+    .focus = {"FR1", "FR2", "FRS", "FT1", "FT2"},
+    .auxVerb = "AS",
+    .queries = {nullptr, nullptr, "V"},
+    .opening = {"AS100", "AS200", nullptr, nullptr},
+    .focusUnknownAfterChoice = true,
+    .stereoForms = {"FRS", nullptr},
+};
+
+constexpr int MaxAuxOutput = 15;
+
+bool isReceive(FocusAction action)
+{
+    return action == FocusAction::RxFocus1 || action == FocusAction::RxFocus2 ||
+           action == FocusAction::RxFocusS;
+}
+} // namespace
+
+const CommandSet& commandSet(Protocol protocol)
+{
+    return protocol == Protocol::Mk2r ? mk2r : otrsp;
+}
+
+std::optional<Protocol> protocolNamed(const QString& name)
+{
+    for (const Protocol protocol : {Protocol::Otrsp, Protocol::Mk2r})
+        if (name.compare(commandSet(protocol).name, Qt::CaseInsensitive) == 0)
+            return protocol;
+    return std::nullopt;
+}
+
+const LampEffect& lampEffect(FocusAction action)
+{
+    return lampEffects[static_cast<int>(action)];
+}
+
+QString commandFor(FocusAction action, Protocol protocol)
+{
+    return commandSet(protocol).focus[static_cast<int>(action)];
+}
+
+QString auxCommand(Protocol protocol, int radio, int output)
+{
+    return QString("%1%2%3")
+        .arg(commandSet(protocol).auxVerb)
+        .arg(radio)
+        .arg(output, 2, 10, QChar('0'));
+}
+
+QString queryCommand(Query query, Protocol protocol)
+{
+    return commandSet(protocol).queries[static_cast<int>(query)];
+}
+
+QStringList openingCommands(Protocol protocol)
+{
+    QStringList commands;
+    for (const char* command : commandSet(protocol).opening)
+        if (command)
+            commands << command;
+    return commands;
+}
+
+std::optional<BoxChange> readCommand(Protocol protocol, QByteArrayView token)
+{
+    const CommandSet& set = commandSet(protocol);
+    for (const FocusAction action : FocusActions)
+        if (token == set.focus[static_cast<int>(action)])
+            return BoxChange{.focus = action};
+    // The verb, the radio, and the output in two digits: 00 is all off.
+    const QByteArrayView verb(set.auxVerb);
+    if (token.size() != verb.size() + 3 || !token.startsWith(verb))
+        return std::nullopt;
+    const char radio = token[verb.size()];
+    const char tens = token[verb.size() + 1];
+    const char units = token[verb.size() + 2];
+    if ((radio != '1' && radio != '2') || tens < '0' || tens > '9' || units < '0' || units > '9')
+        return std::nullopt;
+    const int output = (tens - '0') * 10 + (units - '0');
+    if (output > MaxAuxOutput)
+        return std::nullopt;
+    return BoxChange{.focus = std::nullopt, .radio = radio - '0', .output = output};
+}
+
+std::optional<BoxChange> readToken(QByteArrayView token)
+{
+    if (auto change = readCommand(Protocol::Otrsp, token))
+        return change;
+    return readCommand(Protocol::Mk2r, token);
+}
+
+ReplyFocus readReply(const QString& reply)
+{
+    ReplyFocus focus;
+    for (const FocusAction tx : {FocusAction::TxFocus1, FocusAction::TxFocus2})
+        if (!focus.tx && reply.contains(commandFor(tx, Protocol::Otrsp)))
+            focus.tx = tx;
+    // A stereo form names a radio too, so it is looked for first.
+    for (const char* stereo : otrsp.stereoForms)
+        if (!focus.rx && reply.contains(stereo))
+            focus.rx = FocusAction::RxFocusS;
+    for (const FocusAction rx : {FocusAction::RxFocus1, FocusAction::RxFocus2})
+        if (!focus.rx && reply.contains(commandFor(rx, Protocol::Otrsp)))
+            focus.rx = rx;
+    return focus;
+}
+
+bool setsReceiveFocus(Protocol protocol, QByteArrayView command)
+{
+    for (const char* stereo : commandSet(protocol).stereoForms)
+        if (stereo && command == stereo)
+            return true;
+    const auto change = readCommand(protocol, command);
+    return change && change->focus && isReceive(*change->focus);
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+// The box's two command sets, OTRSP and MK2R, as one table: the commands the window sends, what
+// they do to the lamps, the queries, the commands a protocol choice opens with, the tokens a
+// state report carries and how the box's replies are read. The window, zephrin-server and the
+// simulator all read the box through these rows.
+
+#include <QByteArrayView>
+#include <QChar>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// Every command leaves with one carriage return after it.
+constexpr QChar CarriageReturn = QChar(13);
+
+enum class Protocol { Otrsp = 1, Mk2r = 2 };
+
+// What a focus command does to the five lamps.
+enum class Lamp { Same, Lit, Dark };
+
+struct LampEffect {
+    Lamp focus1, focus2, rx1, rx2, rxS;
+};
+
+enum class FocusAction { RxFocus1, RxFocus2, RxFocusS, TxFocus1, TxFocus2 };
+constexpr FocusAction FocusActions[] = {FocusAction::TxFocus1, FocusAction::TxFocus2,
+                                        FocusAction::RxFocus1, FocusAction::RxFocus2,
+                                        FocusAction::RxFocusS};
+
+enum class Query { Rx, Tx, Firmware };
+
+// One command set's row.
+struct CommandSet {
+    Protocol protocol;
+    const char* name;     // as options name it: "otrsp", "mk2r"
+    const char* focus[5]; // by FocusAction
+    const char* auxVerb;  // followed by the radio and the output in two digits
+    // By Query; none where the set cannot ask.
+    const char* queries[3];
+    // Sent when the protocol is chosen: OTRSP asks for the focus, whose answers light the
+    // lamps; both switch every aux output off.
+    const char* opening[4];
+    // The set cannot be asked for the focus, so nothing is known of it after a choice.
+    bool focusUnknownAfterChoice;
+    // The forms in which the box says it plays both radios, each with its own focus.
+    const char* stereoForms[2];
+};
+
+const CommandSet& commandSet(Protocol protocol);
+
+// The set that options call by this name, in any case; none for another name.
+std::optional<Protocol> protocolNamed(const QString& name);
+
+// The effect of a focus action on the lamps; both sets' commands for it have the same.
+const LampEffect& lampEffect(FocusAction action);
+
+// The protocol's command for a focus action: "RX1" or "FR1", and so on.
+QString commandFor(FocusAction action, Protocol protocol);
+
+// Aux output n (1 to 15) of radio r on, or all of that radio's outputs off when n is 0:
+// "AUX1nn" in OTRSP, "AS1nn" in MK2R.
+QString auxCommand(Protocol protocol, int radio, int output);
+
+// The set's command for a query, or empty text where the set has none.
+QString queryCommand(Query query, Protocol protocol);
+
+QStringList openingCommands(Protocol protocol);
+
+// The state that one exact command leaves the box in.
+struct BoxChange {
+    std::optional<FocusAction> focus;
+    int radio = 0; // for an aux command: 1 or 2, with its output 0 (all off) to 15
+    int output = 0;
+};
+
+// Reads one exact token of the set ("TX1", "FRS", "AUX107", "AS215"); anything else, a longer or
+// a partial text included, is no change.
+std::optional<BoxChange> readCommand(Protocol protocol, QByteArrayView token);
+
+// A state report, or a command, read as a token of either set.
+std::optional<BoxChange> readToken(QByteArrayView token);
+
+// True for the commands after which the box's state is reported to every client.
+inline bool changesBoxState(QByteArrayView command)
+{
+    return readToken(command).has_value();
+}
+
+// An OTRSP box reports its focus as the commands that would set it, anywhere in what it sent:
+// the transmit focus and the receive focus that the text names, each at most once.
+struct ReplyFocus {
+    std::optional<FocusAction> tx, rx;
+};
+ReplyFocus readReply(const QString& reply);
+
+// True for a receive-focus command of the set, the box's own stereo forms included.
+bool setsReceiveFocus(Protocol protocol, QByteArrayView command);
