@@ -4,12 +4,22 @@
 // information box "VB6 runtime error (<label>): <number> - <description>"; what the handler did
 // before the failure stays done.
 
+#include "cipher/cipher_error.h"
 #include "frmZephrin.h"
 #include "platform/runtime_error.h"
 
 inline QString errorPrefix(const QString& label)
 {
     return QString("VB6 runtime error (%1): ").arg(label);
+}
+
+// A cipher failure as operators know it: the engine's number, or the one for a range outside
+// the data.
+inline RuntimeError operatorError(const CipherError& e)
+{
+    return {e.kind() == CipherError::Kind::OutOfRange ? ErrorNumber::SubscriptOutOfRange
+                                                      : ErrorNumber::CipherFailure,
+            e.description()};
 }
 
 template <typename Body> void frmZephrin::trapped(const QString& label, Body&& body)
@@ -21,6 +31,9 @@ template <typename Body> void frmZephrin::trapped(const QString& label, Body&& b
         return;
     } catch (const RuntimeError& e) {
         number = e.number();
+        description = e.description();
+    } catch (const CipherError& e) {
+        number = operatorError(e).number();
         description = e.description();
     } catch (const std::exception& e) {
         // Not expected from the platform; reported instead of ending the program.

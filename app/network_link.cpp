@@ -111,7 +111,7 @@ void frmZephrin::wskClient_Connect()
             const auto chosen = chosenProtocol();
             if (chosen)
                 selectProtocol(*chosen);
-        } catch (const RuntimeError&) {
+        } catch (...) {
             lblStatus->setCaption("Network error");
             throw;
         }
@@ -195,8 +195,8 @@ void frmZephrin::decryptReports(const QStringList& messages)
             [report, next, key = Password] {
                 try {
                     report->text = DecryptText(report->message, key);
-                } catch (const RuntimeError& failure) {
-                    report->failure = failure;
+                } catch (const CipherError& failure) {
+                    report->failure = operatorError(failure);
                 }
             },
             [this, next, number = connectionNumber] {

@@ -1,6 +1,6 @@
 #include "ctr_engine.h"
 
-#include "platform/runtime_error.h"
+#include "cipher_error.h"
 
 CtrContext::~CtrContext()
 {
@@ -92,7 +92,7 @@ bool CryptRange(CtrContext& context, QByteArray& data, qsizetype offset, qsizety
     if (size < 0)
         size = data.size() - offset;
     if (offset < 0 || size < 0 || offset > data.size() || size > data.size() - offset)
-        throw RuntimeError(ErrorNumber::SubscriptOutOfRange,
+        throw CipherError(CipherError::Kind::OutOfRange,
                            QString("Subscript out of range: bytes %1 to %2 of %3")
                                .arg(offset)
                                .arg(offset + size)

@@ -1,7 +1,7 @@
 #include "encrypted_text.h"
 
 #include "ctr_engine.h"
-#include "platform/runtime_error.h"
+#include "cipher_error.h"
 
 namespace {
 
@@ -56,12 +56,12 @@ PreparedKey PrepareKey(const QString& key, crypto::Primitives& platform)
     if (const auto status =
             platform.randomBytes(reinterpret_cast<unsigned char*>(salt.data()), SaltSize);
         crypto::failed(status))
-        throw RuntimeError(ErrorNumber::CipherFailure, StatusText(status, platform));
+        throw CipherError(CipherError::Kind::EngineFailed, StatusText(status, platform));
     const KeyBytes keyBytes(key, platform);
     PreparedKey prepared(salt, {}, platform);
     CtrContext context(platform);
     if (!SetupContext(context, keyBytes.bytes(), salt, prepared.material(), KeyLength))
-        throw RuntimeError(ErrorNumber::CipherFailure, context.lastError);
+        throw CipherError(CipherError::Kind::EngineFailed, context.lastError);
     return prepared;
 }
 
@@ -72,7 +72,7 @@ QString EncryptPrepared(const QString& text, PreparedKey prepared, crypto::Primi
     // Neither key bytes nor salt: the material is taken as it stands, nothing derived again.
     if (!SetupContext(context, {}, {}, prepared.material(), KeyLength) ||
         !CryptRange(context, data, 0, -1))
-        throw RuntimeError(ErrorNumber::CipherFailure, context.lastError);
+        throw CipherError(CipherError::Kind::EngineFailed, context.lastError);
     data.prepend(prepared.salt());
     data.prepend(Header, HeaderSize);
     return QString::fromLatin1(data.toBase64());
@@ -95,6 +95,6 @@ QString DecryptText(const QString& text, const QString& key, crypto::Primitives&
     }
     QString error;
     if (!CryptBytes(data, keyBytes.bytes(), salt, 0, error, platform))
-        throw RuntimeError(ErrorNumber::CipherFailure, error);
+        throw CipherError(CipherError::Kind::EngineFailed, error);
     return QString::fromUtf8(data);
 }

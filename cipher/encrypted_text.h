@@ -13,7 +13,7 @@
 // Every encrypted text begins so: the Base64 of "Salted__" and the top bits of the salt.
 constexpr const char* EncryptedTextPrefix = "U2FsdGVkX1";
 
-// Raises RuntimeError -2147221504 with the engine's text when the engine fails.
+// Raises CipherError with the engine's text when the engine fails.
 QString EncryptText(const QString& text, const QString& key,
                     crypto::Primitives& platform = crypto::libcrypto());
 
@@ -41,7 +41,7 @@ private:
     crypto::Primitives& platform_;
 };
 
-// Draws a salt and derives its key material under key. Raises RuntimeError -2147221504 when the
+// Draws a salt and derives its key material under key. Raises CipherError when the
 // random source or the library fails.
 PreparedKey PrepareKey(const QString& key, crypto::Primitives& platform = crypto::libcrypto());
 

@@ -1,6 +1,6 @@
 #include "key_pool.h"
 
-#include "platform/runtime_error.h"
+#include "cipher_error.h"
 
 #include <deque>
 #include <optional>
@@ -47,7 +47,7 @@ void KeyPool::refill(const std::shared_ptr<State>& state)
             [key = state->key, platform = state->platform, result] {
                 try {
                     result->emplace(PrepareKey(key, *platform));
-                } catch (const RuntimeError&) {
+                } catch (const CipherError&) {
                     // A message that finds the pool empty derives its key itself and reports it.
                 }
             },

@@ -3,7 +3,7 @@
 #include "boxprotocol/command_set.h"
 #include "cipher/encrypted_text.h"
 #include "log.h"
-#include "platform/runtime_error.h"
+#include "cipher/cipher_error.h"
 
 #include <QRandomGenerator>
 #include <vector>
@@ -389,7 +389,7 @@ void Relay::report(const QByteArray& text, const QString& what)
     QByteArray message;
     try {
         message = reportKeys_.encrypt(QString::fromLatin1(text), key_).toLatin1();
-    } catch (const RuntimeError& error) {
+    } catch (const CipherError& error) {
         serverlog::event(QString("%1 \"%2\" not encrypted, not sent: %3")
                              .arg(what, shown(text), error.description()));
         return;

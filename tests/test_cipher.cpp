@@ -5,7 +5,7 @@
 #include "cipher/encrypted_text.h"
 #include "cipher/key_pool.h"
 #include "openssl_peer.h"
-#include "platform/runtime_error.h"
+#include "cipher/cipher_error.h"
 #include "recording_primitives.h"
 
 #include <QRandomGenerator>
@@ -103,8 +103,8 @@ TEST(CtrEngine, MatchesOpensslAcrossCounterCarriesAndTheWrapWhereverARunIsSplit)
             QByteArray data = plain;
             ASSERT_TRUE(CryptRange(context, data, 0, split));
             ASSERT_TRUE(CryptRange(context, data, split, -1));
-            EXPECT_THROW(CryptRange(context, data, 70, 6), RuntimeError);
-            EXPECT_THROW(CryptRange(context, data, 76, -1), RuntimeError);
+            EXPECT_THROW(CryptRange(context, data, 70, 6), CipherError);
+            EXPECT_THROW(CryptRange(context, data, 76, -1), CipherError);
             EXPECT_EQ(data.toHex(), whole.toHex()) << "a refused range changes nothing";
         }
     }
@@ -180,8 +180,8 @@ TEST(EncryptedText, LengthFollowsTheUtf8BytesAndAnythingDecrypts)
     try {
         EncryptText("RX1\r", "key", platform);
         ADD_FAILURE() << "encrypted without a random salt";
-    } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.number(), -2147221504);
+    } catch (const CipherError& e) {
+        EXPECT_EQ(e.kind(), CipherError::Kind::EngineFailed);
         EXPECT_TRUE(e.description().endsWith(" &H1C800066"));
     }
 }
