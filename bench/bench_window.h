@@ -6,7 +6,7 @@
 
 #include "app/frmZephrin.h"
 #include "bench_support.h"
-#include "platform/qt/qt_platform.h"
+#include "frontend/qt_platform.h"
 
 #include <QCoreApplication>
 #include <QMainWindow>

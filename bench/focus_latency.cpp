@@ -3,7 +3,7 @@
 
 #include "app/frmZephrin.h"
 #include "bench_support.h"
-#include "platform/qt/qt_platform.h"
+#include "frontend/qt_platform.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -11,7 +11,7 @@
 #include "app/frmZephrin.h"
 #include "bench_support.h"
 #include "cipher/encrypted_text.h"
-#include "platform/qt/qt_platform.h"
+#include "frontend/qt_platform.h"
 
 #include <QAbstractButton>
 #include <QApplication>

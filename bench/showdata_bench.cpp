@@ -4,7 +4,7 @@
 
 #include "app/frmZephrin.h"
 #include "bench_support.h"
-#include "platform/qt/qt_platform.h"
+#include "frontend/qt_platform.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>

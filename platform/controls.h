@@ -6,7 +6,7 @@
 #include <optional>
 
 // The window's controls as the program's logic sees them. Each kind offers only what the
-// handlers use; the Qt implementations live in platform/qt, fakes in tests.
+// handlers use; the real widgets live in frontend/, fakes in tests.
 
 using ClickHandler = std::function<void()>;
 

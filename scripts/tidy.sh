@@ -4,6 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tidy=$(command -v clang-tidy || command -v clang-tidy-14)
-git ls-files 'app/*.cpp' 'boxprotocol/*.cpp' 'linecode/*.cpp' 'cipher/*.cpp' 'platform/*.cpp' 'tools/*.cpp' 'server/*.cpp' |
+git ls-files 'app/*.cpp' 'boxprotocol/*.cpp' 'boxmodel/*.cpp' 'linecode/*.cpp' 'frontend/*.cpp' 'cipher/*.cpp' 'platform/*.cpp' 'tools/*.cpp' 'server/*.cpp' |
   xargs -P"$(nproc)" -n4 "$tidy" -p build --quiet 2>/dev/null
 echo "clang-tidy: the program's sources pass"

@@ -5,7 +5,7 @@
 // burst at a time.
 
 #include "linecode/burst_cutter.h"
-#include "tools/boxsim/box_model.h"
+#include "boxmodel/box_model.h"
 
 #include <QByteArray>
 #include <QObject>

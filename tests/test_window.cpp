@@ -12,9 +12,9 @@
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_socket.h"
-#include "platform/qt/qt_toolkit.h"
+#include "frontend/qt_toolkit.h"
 #include "platform/qt/qt_workers.h"
-#include "platform/qt/widgets.h"
+#include "frontend/widgets.h"
 #include "platform/serial_devices.h"
 #include "server_process.h"
 

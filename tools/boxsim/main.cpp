@@ -2,7 +2,7 @@
 // It prints the device path to open (first line), then every command it receives ("< ...")
 // and every answer it gives ("> ..."). Answers go out at the pace of a 9600-baud line.
 
-#include "box_model.h"
+#include "boxmodel/box_model.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,7 +1,7 @@
 #include "qt_toolkit.h"
 
 #include "app/form_layout.h"
-#include "event_gate.h"
+#include "platform/qt/event_gate.h"
 #include "widgets.h"
 
 #include <QAction>

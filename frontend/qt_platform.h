@@ -1,14 +1,14 @@
 #pragma once
 
-#include "event_gate.h"
+#include "platform/qt/event_gate.h"
 #include "platform/platform.h"
 #include "platform/serial_devices.h"
-#include "qt_launcher.h"
-#include "qt_serial_port.h"
-#include "qt_settings_store.h"
-#include "qt_socket.h"
+#include "platform/qt/qt_launcher.h"
+#include "platform/qt/qt_serial_port.h"
+#include "platform/qt/qt_settings_store.h"
+#include "platform/qt/qt_socket.h"
 #include "qt_toolkit.h"
-#include "qt_workers.h"
+#include "platform/qt/qt_workers.h"
 
 // The Qt front end's platform: the real window, serial port, socket, settings file, launcher
 // and worker threads, all giving their events to one gate. The gate is made first and goes last.
