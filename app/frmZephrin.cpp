@@ -1,20 +1,18 @@
 #include "frmZephrin.h"
 
+#include "handler_trap.h"
 #include "platform/serial_devices.h"
 #include "platform/serial_port.h"
 #include "platform/socket.h"
-#include "platform/workers.h"
 #include "text_numbers.h"
 
 frmZephrin::frmZephrin(const Platform& platform)
     : ui(platform.toolkit), MSComm1(platform.serialPort), wskClient(platform.socket),
-      settings(platform.settings), launcher(platform.launcher), workers(platform.workers),
-      keyPool([&workers = platform.workers](std::function<void()> job, std::function<void()> done) {
-          workers.startLater(KeyPool::RefillDelayMs, std::move(job), std::move(done));
-      }),
-      mnuTCPPort1(&ui.menuEntry("mnuTCPPort1")), mnuTCPPort2(&ui.menuEntry("mnuTCPPort2")),
-      mnuOTRSP(&ui.menuEntry("mnuOTRSP")), mnuMK2R(&ui.menuEntry("mnuMK2R")),
-      mnuAuxR1Off(&ui.menuEntry("mnuAuxR1Off")), mnuAuxR2Off(&ui.menuEntry("mnuAuxR2Off")),
+      settings(platform.settings), launcher(platform.launcher),
+      networkLink(wskClient, platform.workers, Password), mnuTCPPort1(&ui.menuEntry("mnuTCPPort1")),
+      mnuTCPPort2(&ui.menuEntry("mnuTCPPort2")), mnuOTRSP(&ui.menuEntry("mnuOTRSP")),
+      mnuMK2R(&ui.menuEntry("mnuMK2R")), mnuAuxR1Off(&ui.menuEntry("mnuAuxR1Off")),
+      mnuAuxR2Off(&ui.menuEntry("mnuAuxR2Off")),
       mnuInterlockingAux(&ui.menuEntry("mnuInterlockingAux")), shpFocus1(&ui.shape("shpFocus1")),
       shpFocus2(&ui.shape("shpFocus2")), shpRx1(&ui.shape("shpRx1")), shpRx2(&ui.shape("shpRx2")),
       shpRxS(&ui.shape("shpRxS")), shpNetStat(&ui.shape("shpNetStat")),
@@ -132,6 +130,9 @@ void frmZephrin::wireEvents()
                         const QString& description) { wskClient_Error(number, description); },
         .dataArrival = [this](int bytesTotal) { wskClient_DataArrival(bytesTotal); },
     });
+    networkLink.onArrival = [this](const std::vector<NetworkLink::Report>& reports) {
+        trapped("wskClient_dataArrival", [&] { applyArrival(reports); });
+    };
 
     ui.window().onUnload([this] {
         int cancel = 0;
@@ -144,18 +145,13 @@ int frmZephrin::msgBox(const QString& prompt, int style, const QString& title)
     return ui.dialogs().msgBox(prompt, style, title);
 }
 
-void frmZephrin::writeSerial(const QString& text)
-{
-    MSComm1.output(text);
-}
-
-frmZephrin::Link frmZephrin::chosenLink() const
+CommandLink* frmZephrin::chosenLink()
 {
     if (mode == "1")
-        return Link::Serial;
+        return &serialLink;
     if (mode == "2")
-        return Link::Network;
-    return Link::None;
+        return &networkLink;
+    return nullptr;
 }
 
 std::optional<Protocol> frmZephrin::chosenProtocol() const
@@ -170,12 +166,10 @@ std::optional<Protocol> frmZephrin::chosenProtocol() const
 
 void frmZephrin::SendCommand(const QString& command)
 {
-    switch (chosenLink()) {
-    case Link::Serial: writeSerial(command + CarriageReturn); break;
-    case Link::Network:
-        SendToServer(command + CarriageReturn);
+    CommandLink* link = chosenLink();
+    if (!link)
+        return;
+    link->send(command + CarriageReturn);
+    if (link->confirmsCommands())
         lblStatus->setCaption("Sent data");
-        break;
-    case Link::None: break;
-    }
 }

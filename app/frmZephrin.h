@@ -1,8 +1,7 @@
 #pragma once
 
 #include "boxprotocol/command_set.h"
-#include "cipher/key_pool.h"
-#include "linecode/message_stream.h"
+#include "links.h"
 #include "platform/controls.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
@@ -186,16 +185,14 @@ private:
     // The chosen protocol by the number in `protocol`: none for a number that names no
     // protocol; raises 13 when `protocol` is not a number at all.
     std::optional<Protocol> chosenProtocol() const;
-    enum class Link { None, Serial, Network };
-    // The link that `mode` names.
-    Link chosenLink() const;
+    // The link that `mode` names; none while no port has been chosen.
+    CommandLink* chosenLink();
 
     // The checks every command handler runs before sending; false after showing the message.
     bool portChosen() const;
     bool checkPortAndProtocol();
     void refuseUnknownProtocol();
     void applyLamps(const LampEffect& effect);
-    void writeSerial(const QString& text);
     void resetAux();
     void darkenFocusLamps();
     void showAuxText(int radio, const QString& text);
@@ -229,13 +226,8 @@ private:
     // The token table of the server's reports: what a report does to the window.
     void applyReport(const QString& token);
     void applyAuxReport(int radio, int output);
-    // The server's reports are decrypted on workers and applied here in the order they came,
-    // one arrival at a time.
-    struct Arrival;
-    void takeReports(bool dataEvent);
-    void decryptReports(const QStringList& messages);
-    void applyArrivals();
-    void applyArrival(const Arrival& arrival);
+    // The server's reports of one arrival, in the order they came.
+    void applyArrival(const std::vector<NetworkLink::Report>& reports);
     void checkPortEntry(MenuEntry* chosen);
     void closeLinksAndStorePosition();
 
@@ -243,21 +235,14 @@ private:
     int heldByErrorBox = 0;
     bool pieceHeldByErrorBox = false;
     bool saveFailureShown = false;
-    // The reports read from the socket: whole ones not yet started (at most what one read
-    // brings), and the end of an arrival that cannot yet be whole, put in front of the next one.
-    MessageStream reports{MessageStream::Reader::Window};
-    std::deque<std::shared_ptr<Arrival>> arrivals; // in the order they came
-    int reportsInFlight = 0;
-    // Changes whenever the program closes the connection: reports of an earlier one are dropped.
-    int connectionNumber = 0;
 
     Toolkit& ui;
     SerialPort& MSComm1;
     Socket& wskClient;
     SettingsStore& settings;
     Launcher& launcher;
-    Workers& workers;
-    KeyPool keyPool; // keys for what is sent to the server, derived ahead of need
+    SerialLink serialLink{MSComm1};
+    NetworkLink networkLink;
 
     std::array<MenuEntry*, 16> mnuPortsCom{};
     MenuEntry* mnuTCPPort1;

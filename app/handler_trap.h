@@ -4,22 +4,12 @@
 // information box "VB6 runtime error (<label>): <number> - <description>"; what the handler did
 // before the failure stays done.
 
-#include "cipher/cipher_error.h"
 #include "frmZephrin.h"
-#include "platform/runtime_error.h"
+#include "operator_error.h"
 
 inline QString errorPrefix(const QString& label)
 {
     return QString("VB6 runtime error (%1): ").arg(label);
-}
-
-// A cipher failure as operators know it: the engine's number, or the one for a range outside
-// the data.
-inline RuntimeError operatorError(const CipherError& e)
-{
-    return {e.kind() == CipherError::Kind::OutOfRange ? ErrorNumber::SubscriptOutOfRange
-                                                      : ErrorNumber::CipherFailure,
-            e.description()};
 }
 
 template <typename Body> void frmZephrin::trapped(const QString& label, Body&& body)

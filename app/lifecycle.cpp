@@ -54,7 +54,7 @@ void frmZephrin::Form_Load()
         const auto chosen = chosenProtocol();
         if (chosen) {
             for (int radio : {1, 2})
-                writeSerial(auxCommand(*chosen, radio, 0) + CarriageReturn);
+                serialLink.send(auxCommand(*chosen, radio, 0) + CarriageReturn);
             markAux(1, 0);
             markAux(2, 0);
         }

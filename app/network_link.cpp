@@ -6,32 +6,14 @@
 #include "handler_trap.h"
 #include "platform/serial_port.h"
 #include "platform/socket.h"
-#include "platform/workers.h"
 #include "text_numbers.h"
 
 #include <QStringList>
 #include <cmath>
 
-namespace { // Reports being decrypted or waiting to be applied. At this many the socket is not
-            // read, and the
-// server waits (TCP flow control) instead of the program holding all it sends.
-constexpr int MaxReportsInFlight = 64;
-constexpr int ReportsPerArrival = 8;
-} // namespace
-
-struct frmZephrin::Arrival {
-    struct Report {
-        QString message;
-        QString text;
-        std::optional<RuntimeError> failure;
-    };
-    std::vector<Report> reports; // each written by its own worker
-    int undecrypted = 0;
-};
-
 void frmZephrin::SendToServer(const QString& text)
 {
-    wskClient.sendData(keyPool.encrypt(text, Password));
+    networkLink.send(text);
 }
 
 void frmZephrin::selectTcpPort(int number, const char* label)
@@ -58,11 +40,7 @@ void frmZephrin::connectToServer(const QString& host, int port)
 
 void frmZephrin::closeConnection()
 {
-    wskClient.close();
-    reports.clear();
-    arrivals.clear();
-    reportsInFlight = 0;
-    ++connectionNumber;
+    networkLink.close();
 }
 
 void frmZephrin::cmdConnect_Click()
@@ -103,7 +81,7 @@ void frmZephrin::wskClient_Connect()
         lblStatus->setCaption(" Network connected");
         shpNetStat->setFillColor(Colour::Green);
         shpNetStat->setFillStyle(FillStyle::Solid);
-        keyPool.prepare(Password);
+        networkLink.prepareKeys();
         if (mode != "2")
             return;
         try {
@@ -121,7 +99,7 @@ void frmZephrin::wskClient_Connect()
 void frmZephrin::wskClient_Close()
 {
     trapped("winsock_Close", [&] {
-        reports.dropUnfinished(); // its rest will not come
+        networkLink.peerClosed();
         lblStatus->setCaption("Connection closed");
         shpNetStat->setFillColor(Colour::Yellow);
     });
@@ -152,83 +130,23 @@ void frmZephrin::mnuChangeKey_Click()
         Password = *key;
         store(Setting::Password, EncryptText(Password, AppName));
         if (wskClient.state() == Socket::Connected)
-            keyPool.prepare(Password);
+            networkLink.prepareKeys();
     });
 }
 
 void frmZephrin::wskClient_DataArrival(int /*bytesTotal*/)
 {
-    trapped("wskClient_dataArrival", [&] { takeReports(true); });
+    trapped("wskClient_dataArrival", [&] { networkLink.takeReports(true); });
 }
 
-// Starts the decryption of the messages that have arrived, while there is room in flight. A data
-// event always makes an arrival, even one without a message: it still shows.
-void frmZephrin::takeReports(bool dataEvent)
-{
-    const int room = MaxReportsInFlight - reportsInFlight;
-    if (room <= 0)
-        return; // read again once reports have been applied
-    // Whole messages of an earlier read go first; the socket is read again once all have started.
-    if (!reports.hasComplete())
-        reports.append(wskClient.getData().toLatin1());
-    QStringList messages;
-    while (reports.hasComplete() && messages.size() < room)
-        messages << QString::fromLatin1(reports.takeNext());
-    // A flood is shown and applied a few reports at a time, so that the window's own events
-    // come in between.
-    for (qsizetype first = 0; first < messages.size() || (first == 0 && dataEvent);
-         first += ReportsPerArrival)
-        decryptReports(messages.mid(first, ReportsPerArrival));
-}
-
-void frmZephrin::decryptReports(const QStringList& messages)
-{
-    const auto next = std::make_shared<Arrival>();
-    next->reports.resize(messages.size());
-    next->undecrypted = int(messages.size());
-    arrivals.push_back(next);
-    reportsInFlight += int(messages.size());
-    for (qsizetype i = 0; i < messages.size(); ++i) {
-        Arrival::Report* report = &next->reports[i];
-        report->message = messages[i];
-        workers.start(
-            [report, next, key = Password] {
-                try {
-                    report->text = DecryptText(report->message, key);
-                } catch (const CipherError& failure) {
-                    report->failure = operatorError(failure);
-                }
-            },
-            [this, next, number = connectionNumber] {
-                if (number != connectionNumber)
-                    return;
-                --next->undecrypted;
-                applyArrivals();
-                trapped("wskClient_dataArrival", [&] { takeReports(false); });
-            });
-    }
-    if (messages.isEmpty())
-        applyArrivals();
-}
-
-void frmZephrin::applyArrivals()
-{
-    while (!arrivals.empty() && arrivals.front()->undecrypted == 0) {
-        const std::shared_ptr<Arrival> arrival = arrivals.front();
-        arrivals.pop_front();
-        reportsInFlight -= int(arrival->reports.size());
-        trapped("wskClient_dataArrival", [&] { applyArrival(*arrival); });
-    }
-}
-
-void frmZephrin::applyArrival(const Arrival& arrival)
+void frmZephrin::applyArrival(const std::vector<NetworkLink::Report>& reports)
 {
     // A decryption that failed leaves the window as it was.
-    for (const Arrival::Report& report : arrival.reports)
+    for (const NetworkLink::Report& report : reports)
         if (report.failure)
             throw *report.failure;
     QString received;
-    for (const Arrival::Report& report : arrival.reports)
+    for (const NetworkLink::Report& report : reports)
         received += report.text;
     ShowData(*txtTerm, received);
     lblStatus->setCaption("Received data");
@@ -237,7 +155,7 @@ void frmZephrin::applyArrival(const Arrival& arrival)
     else if (received.contains('?'))
         msgBox("OTRSP protocol error.", MsgBoxStyle::Information, "OTRSP Protocol Error");
     // Each report by itself: the network may bring several in one arrival.
-    for (const Arrival::Report& report : arrival.reports) {
+    for (const NetworkLink::Report& report : reports) {
         bool unused = false;
         applyReport(stripCRLF(applyBackspaces(report.text, unused)));
     }

@@ -136,10 +136,8 @@ void frmZephrin::txtTerm_KeyPress(int KeyAscii)
 {
     trapped("txtTerm_KeyPress", [&] {
         // Each key goes to the box at once, by itself: Enter as its carriage return.
-        if (chosenLink() == Link::Serial)
-            writeSerial(QString(QChar(KeyAscii)));
-        else if (chosenLink() == Link::Network)
-            SendToServer(QString(QChar(KeyAscii)));
+        if (CommandLink* link = chosenLink())
+            link->send(QString(QChar(KeyAscii)));
         if (chosenProtocol() == Protocol::Otrsp)
             setLampsFromReply(stripCRLF(buffer));
     });

@@ -57,7 +57,7 @@ void frmZephrin::focusClick(FocusAction action, const char* label)
     trapped(label, [&] {
         if (!checkPortAndProtocol())
             return;
-        if (chosenLink() != Link::None) {
+        if (chosenLink()) {
             const auto chosen = chosenProtocol();
             if (!chosen)
                 return refuseUnknownProtocol();
@@ -108,21 +108,16 @@ void frmZephrin::selectProtocol(Protocol chosen)
         mnuMK2R->setChecked(chosen == Protocol::Mk2r);
         if (commandSet(chosen).focusUnknownAfterChoice)
             darkenFocusLamps();
-        const QStringList opening = openingCommands(chosen);
-        switch (chosenLink()) {
-        case Link::Serial:
-            for (const QString& command : opening)
-                writeSerial(command + CarriageReturn);
-            break;
-        case Link::Network:
-            // Sent only while the connection is up; the aux menus are reset either way.
-            if (wskClient.state() == Socket::Connected) {
-                for (const QString& command : opening)
-                    SendToServer(command + CarriageReturn);
+        CommandLink* link = chosenLink();
+        if (!link)
+            return;
+        // On the network, sent only while the connection is up; the aux menus are reset either
+        // way.
+        if (link->isUp()) {
+            for (const QString& command : openingCommands(chosen))
+                link->send(command + CarriageReturn);
+            if (link->confirmsCommands())
                 lblStatus->setCaption("Sent data");
-            }
-            break;
-        case Link::None: return;
         }
         resetAux();
     });
@@ -131,7 +126,7 @@ void frmZephrin::selectProtocol(Protocol chosen)
 struct frmZephrin::QueryButton {
     const char* label;
     Query query;
-    bool saysSentOnSerial;
+    bool saysSent; // a command on the server's link always says so
 };
 
 void frmZephrin::queryClick(const QueryButton& button)
@@ -139,7 +134,7 @@ void frmZephrin::queryClick(const QueryButton& button)
     trapped(button.label, [&] {
         if (!checkPortAndProtocol())
             return;
-        if (chosenLink() == Link::None)
+        if (!chosenLink())
             return;
         const auto chosen = chosenProtocol();
         if (!chosen)
@@ -154,24 +149,24 @@ void frmZephrin::queryClick(const QueryButton& button)
             txtTerm->setText("");
         }
         SendCommand(command);
-        if (chosenLink() == Link::Serial && button.saysSentOnSerial)
+        if (button.saysSent)
             lblStatus->setCaption("Sent data");
     });
 }
 
 void frmZephrin::RXQuery_Click()
 {
-    queryClick({.label = "RxQuery_click", .query = Query::Rx, .saysSentOnSerial = true});
+    queryClick({.label = "RxQuery_click", .query = Query::Rx, .saysSent = true});
 }
 
 void frmZephrin::TXQuery_Click()
 {
-    queryClick({.label = "TxQuery_click", .query = Query::Tx, .saysSentOnSerial = false});
+    queryClick({.label = "TxQuery_click", .query = Query::Tx, .saysSent = false});
 }
 
 void frmZephrin::FWQuery_Click()
 {
-    queryClick({.label = "FwQuery_click", .query = Query::Firmware, .saysSentOnSerial = false});
+    queryClick({.label = "FwQuery_click", .query = Query::Firmware, .saysSent = false});
 }
 
 MenuEntry* frmZephrin::auxOnEntry(int radio, int output) const
@@ -208,7 +203,7 @@ void frmZephrin::auxOffClick(int radio)
     trapped(QString("aux%1%2_click").arg(radio).arg("00"), [&] {
         if (!checkPortAndProtocol())
             return;
-        if (chosenLink() != Link::None) {
+        if (chosenLink()) {
             if (const auto chosen = chosenProtocol()) {
                 SendCommand(auxCommand(*chosen, radio, 0));
                 markAux(radio, 0);

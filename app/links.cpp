@@ -1,0 +1,116 @@
+#include "links.h"
+
+#include "cipher/encrypted_text.h"
+#include "operator_error.h"
+#include "platform/serial_port.h"
+#include "platform/socket.h"
+#include "platform/workers.h"
+
+void SerialLink::send(const QString& text)
+{
+    port_.output(text);
+}
+
+struct NetworkLink::Arrival {
+    struct Decryption {
+        QString message;
+        Report report;
+    };
+    std::vector<Decryption> reports; // each written by its own worker
+    int undecrypted = 0;
+};
+
+NetworkLink::NetworkLink(Socket& socket, Workers& workers, const QString& key)
+    : socket_(socket), workers_(workers), key_(key),
+      keys_([&workers](std::function<void()> job, std::function<void()> done) {
+          workers.startLater(KeyPool::RefillDelayMs, std::move(job), std::move(done));
+      })
+{
+}
+
+void NetworkLink::send(const QString& text)
+{
+    socket_.sendData(keys_.encrypt(text, key_));
+}
+
+bool NetworkLink::isUp() const
+{
+    return socket_.state() == Socket::Connected;
+}
+
+void NetworkLink::prepareKeys()
+{
+    keys_.prepare(key_);
+}
+
+void NetworkLink::close()
+{
+    socket_.close();
+    reports_.clear();
+    arrivals_.clear();
+    inFlight_ = 0;
+    ++connection_;
+}
+
+void NetworkLink::takeReports(bool dataEvent)
+{
+    const int room = MaxReportsInFlight - inFlight_;
+    if (room <= 0)
+        return; // read again once reports have been handed on
+    // Whole reports of an earlier read go first; the socket is read again once all have started.
+    if (!reports_.hasComplete())
+        reports_.append(socket_.getData().toLatin1());
+    QStringList messages;
+    while (reports_.hasComplete() && messages.size() < room)
+        messages << QString::fromLatin1(reports_.takeNext());
+    // A flood is handed on a few reports at a time, so that the window's own events come in
+    // between.
+    for (qsizetype first = 0; first < messages.size() || (first == 0 && dataEvent);
+         first += ReportsPerArrival)
+        decrypt(messages.mid(first, ReportsPerArrival));
+}
+
+void NetworkLink::decrypt(const QStringList& messages)
+{
+    const auto next = std::make_shared<Arrival>();
+    next->reports.resize(messages.size());
+    next->undecrypted = int(messages.size());
+    arrivals_.push_back(next);
+    inFlight_ += int(messages.size());
+    for (qsizetype i = 0; i < messages.size(); ++i) {
+        Arrival::Decryption* decryption = &next->reports[i];
+        decryption->message = messages[i];
+        workers_.start(
+            [decryption, next, key = key_] {
+                try {
+                    decryption->report.text = DecryptText(decryption->message, key);
+                } catch (const CipherError& failure) {
+                    decryption->report.failure = operatorError(failure);
+                }
+            },
+            [this, next, connection = connection_] {
+                if (connection != connection_)
+                    return;
+                --next->undecrypted;
+                handOn();
+                takeReports(false);
+            });
+    }
+    if (messages.isEmpty())
+        handOn();
+}
+
+void NetworkLink::handOn()
+{
+    while (!arrivals_.empty() && arrivals_.front()->undecrypted == 0) {
+        const std::shared_ptr<Arrival> arrival = arrivals_.front();
+        arrivals_.pop_front();
+        inFlight_ -= int(arrival->reports.size());
+        std::vector<Report> reports;
+        reports.reserve(arrival->reports.size());
+        for (Arrival::Decryption& decryption : arrival->reports)
+            reports.push_back(std::move(decryption.report));
+        if (onArrival)
+            onArrival(reports);
+    }
+}

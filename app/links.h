@@ -1,0 +1,94 @@
+#pragma once
+
+// The window's two ways to the box behind one interface: the serial port, and the encrypted
+// connection to zephrin-server, which also brings the server's reports.
+
+#include "cipher/key_pool.h"
+#include "linecode/message_stream.h"
+#include "platform/runtime_error.h"
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class SerialPort;
+class Socket;
+class Workers;
+
+class CommandLink {
+public:
+    virtual ~CommandLink() = default;
+    // Hands text to the box as it is: a command with its carriage return, or one typed key.
+    virtual void send(const QString& text) = 0;
+    // True while what is sent reaches the box: always on the serial port, where a port that is
+    // not open refuses the write itself; while connected to the server.
+    virtual bool isUp() const = 0;
+    // The status line says "Sent data" after a command has gone out on this link.
+    virtual bool confirmsCommands() const = 0;
+};
+
+class SerialLink : public CommandLink {
+public:
+    explicit SerialLink(SerialPort& port) : port_(port) {}
+    void send(const QString& text) override;
+    bool isUp() const override { return true; }
+    bool confirmsCommands() const override { return false; }
+
+private:
+    SerialPort& port_;
+};
+
+// Every message is encrypted under the operator's key, with keys derived ahead of need. The
+// server's reports are cut from what the socket brings, decrypted on workers, and handed on in
+// the order they came, a few at a time.
+class NetworkLink : public CommandLink {
+public:
+    struct Report {
+        QString text;
+        std::optional<RuntimeError> failure;
+    };
+    // Raised once for each arrival, in the order they came, once all its reports are decrypted.
+    // A data event always makes an arrival, even one without a report.
+    std::function<void(const std::vector<Report>&)> onArrival;
+
+    // Reports being decrypted or waiting to be handed on. At this many the socket is not read,
+    // and the server waits (TCP flow control) instead of the program holding all it sends.
+    static constexpr int MaxReportsInFlight = 64;
+    static constexpr int ReportsPerArrival = 8;
+
+    // key is the operator's key as it is at each use.
+    NetworkLink(Socket& socket, Workers& workers, const QString& key);
+    void send(const QString& text) override;
+    bool isUp() const override;
+    bool confirmsCommands() const override { return true; }
+
+    // Derives keys ahead for the current key.
+    void prepareKeys();
+    // Reads what has arrived and starts decrypting the whole reports in it, while there is room.
+    void takeReports(bool dataEvent);
+    // Closes the connection; what it brought and has not been handed on is dropped.
+    void close();
+    // The server closed the connection: the rest of an unfinished report will not come.
+    void peerClosed() { reports_.dropUnfinished(); }
+
+private:
+    struct Arrival;
+    void decrypt(const QStringList& messages);
+    void handOn();
+
+    Socket& socket_;
+    Workers& workers_;
+    const QString& key_;
+    KeyPool keys_;
+    // Whole reports not yet started (at most what one read brings), and the end of an arrival
+    // that cannot yet be whole, put in front of the next one.
+    MessageStream reports_{MessageStream::Reader::Window};
+    std::deque<std::shared_ptr<Arrival>> arrivals_; // in the order they came
+    int inFlight_ = 0;
+    // Changes at every close: reports of an earlier connection are dropped.
+    int connection_ = 0;
+};
