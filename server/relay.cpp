@@ -1,11 +1,10 @@
 #include "relay.h"
 
 #include "boxprotocol/command_set.h"
+#include "cipher/cipher_error.h"
 #include "cipher/encrypted_text.h"
 #include "log.h"
-#include "cipher/cipher_error.h"
 
-#include <QRandomGenerator>
 #include <vector>
 
 using serverlog::shown;
@@ -22,28 +21,6 @@ bool isPlainText(const QString& text)
     return true;
 }
 
-// Lower-case letters and digits: never the prefix of a message, which begins in upper case.
-QByteArray randomGarbage()
-{
-    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    const int length = QRandomGenerator::global()->bounded(1, 17);
-    QByteArray text;
-    for (int i = 0; i < length; ++i)
-        text += alphabet[QRandomGenerator::global()->bounded(int(sizeof alphabet - 1))];
-    return text;
-}
-
-// Where a split write is cut: inside its last message, at a length that is not a multiple of
-// 4, so that a receiver can tell the first piece is not yet whole.
-qsizetype splitPoint(const QByteArray& bytes)
-{
-    const qsizetype last = std::max<qsizetype>(0, bytes.lastIndexOf(EncryptedTextPrefix));
-    qsizetype cut = last + (bytes.size() - last) / 2;
-    if ((cut - last) % 4 == 0)
-        ++cut;
-    return cut;
-}
-
 } // namespace
 
 QHostAddress plainAddress(const QHostAddress& address)
@@ -55,9 +32,8 @@ QHostAddress plainAddress(const QHostAddress& address)
     return address;
 }
 
-Relay::Relay(BoxLink& box, const QString& key, const FaultOptions& faults,
-             const ClientLimits& limits)
-    : box_(box), key_(key), faults_(faults), limits_(limits),
+Relay::Relay(BoxLink& box, const QString& key, const ClientLimits& limits)
+    : box_(box), key_(key), limits_(limits),
       intake_(
           limits.threads,
           [key](const QByteArray& message) {
@@ -150,8 +126,6 @@ void Relay::accept()
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         client->tailQuiet.setSingleShot(true);
         client->tailQuiet.setTimerType(Qt::PreciseTimer);
-        client->batchFlush.setSingleShot(true);
-        client->splitPause.setSingleShot(true);
         QObject::connect(socket, &QTcpSocket::readyRead, client,
                          [this, client] { readFrom(*client); });
         QObject::connect(socket, &QTcpSocket::disconnected, client,
@@ -161,13 +135,6 @@ void Relay::accept()
             if (!tail.isEmpty())
                 takeMessage(*client, tail);
             intake_.pump();
-        });
-        QObject::connect(&client->batchFlush, &QTimer::timeout, client,
-                         [this, client] { flush(*client); });
-        QObject::connect(&client->splitPause, &QTimer::timeout, client, [client, this] {
-            client->socket->write(std::exchange(client->splitRest, {}));
-            if (client->closing)
-                closeWhenSent(*client);
         });
         clients_[client->id] = client;
         serverlog::event(QString("client %1 connected from %2 port %3")
@@ -339,8 +306,6 @@ void Relay::applyDecrypted(int clientId, const QByteArray& message, const QStrin
             QString("%1: text received \"%2\"").arg(client.name).arg(shown(text.toLatin1())));
         toBox(text.toLatin1());
     }
-    if (faults_.closeAfter > 0 && ++client.messagesReceived >= faults_.closeAfter)
-        closeWhenSent(client);
     retireIfDone(client);
 }
 
@@ -374,10 +339,6 @@ void Relay::toBox(const QByteArray& text)
 
 void Relay::report(const QByteArray& text, const QString& what)
 {
-    if (faults_.mute) {
-        serverlog::event(QString("%1 \"%2\" not sent (--mute)").arg(what, shown(text)));
-        return;
-    }
     std::vector<Client*> listeners;
     for (auto& [id, client] : clients_)
         if (client->spoken && !client->closing && !client->hungUp)
@@ -395,56 +356,7 @@ void Relay::report(const QByteArray& text, const QString& what)
         return;
     }
     for (Client* client : listeners)
-        deliver(*client, message);
+        client->socket->write(message);
     serverlog::event(
         QString("%1 \"%2\" sent to %3 client(s)").arg(what, shown(text)).arg(listeners.size()));
-}
-
-void Relay::deliver(Client& client, const QByteArray& message)
-{
-    client.held += message;
-    if (faults_.garbage)
-        client.held += randomGarbage();
-    if (++client.heldReports < faults_.batch) {
-        if (!client.batchFlush.isActive())
-            client.batchFlush.start(BatchFlushMs);
-        return;
-    }
-    flush(client);
-}
-
-void Relay::flush(Client& client)
-{
-    client.batchFlush.stop();
-    client.heldReports = 0;
-    if (!client.held.isEmpty())
-        write(client, std::exchange(client.held, {}));
-}
-
-void Relay::write(Client& client, const QByteArray& bytes)
-{
-    if (!client.splitRest.isEmpty()) {
-        client.splitRest += bytes; // behind the half that is still to go
-        return;
-    }
-    if (!faults_.split) {
-        client.socket->write(bytes);
-        return;
-    }
-    const qsizetype cut = splitPoint(bytes);
-    client.socket->write(bytes.left(cut));
-    client.splitRest = bytes.mid(cut);
-    client.splitPause.start(SplitPauseMs);
-}
-
-void Relay::closeWhenSent(Client& client)
-{
-    client.closing = true;
-    flush(client);
-    if (!client.splitRest.isEmpty())
-        return; // again when the second half has gone
-    serverlog::event(QString("client %1 closed after %2 messages (--close-after)")
-                         .arg(client.id)
-                         .arg(client.messagesReceived));
-    client.socket->disconnectFromHost();
 }

@@ -18,15 +18,6 @@
 #include <map>
 #include <unordered_set>
 
-// Faults that a test can ask for in what the server sends.
-struct FaultOptions {
-    bool split = false;   // each write in two, with SplitPauseMs between them
-    int batch = 1;        // reports held until this many can go in one write
-    bool garbage = false; // random text after each report
-    int closeAfter = 0;   // close a client after this many messages from it (0: never)
-    bool mute = false;    // send nothing at all
-};
-
 // Who may connect and how much work one client may cause.
 struct ClientLimits {
     static constexpr int DefaultMaxClients = 8;
@@ -47,7 +38,7 @@ QHostAddress plainAddress(const QHostAddress& address);
 
 class Relay {
 public:
-    Relay(BoxLink& box, const QString& key, const FaultOptions& faults, const ClientLimits& limits);
+    Relay(BoxLink& box, const QString& key, const ClientLimits& limits);
     ~Relay();
 
     // False, with the reason, when the address cannot be listened on.
@@ -72,13 +63,7 @@ private:
         int decryptionsThisSecond = 0; // against --max-rate
         bool throttled = false;        // not read nor decrypted until the next second
         bool throttledBefore = false;  // throttled in the second before: logged then
-        int messagesReceived = 0;
-        bool closing = false;
-        QByteArray held; // reports waiting for a full batch
-        int heldReports = 0;
-        QTimer batchFlush;
-        QByteArray splitRest; // the second half of a split write and what queued behind it
-        QTimer splitPause;
+        bool closing = false;          // the server is stopping
     };
 
     // A client is read while its queue has room; one read adds at most this many bytes, a few
@@ -87,9 +72,6 @@ private:
     static constexpr int RateWindowMs = 1000;
     // Longer than any command; what the box's line holds beyond this is no command we report.
     static constexpr qsizetype MaxCommandBytes = 64;
-    static constexpr int SplitPauseMs = 30;
-    // A partial batch still goes out after this long, so no report is held for ever.
-    static constexpr int BatchFlushMs = 1000;
 
     void accept();
     bool isAllowed(const QHostAddress& address) const;
@@ -104,15 +86,10 @@ private:
     void retireIfDone(Client& client);
     void toBox(const QByteArray& text);
     void report(const QByteArray& text, const QString& what);
-    void deliver(Client& client, const QByteArray& message);
-    void flush(Client& client);
-    void write(Client& client, const QByteArray& bytes);
-    void closeWhenSent(Client& client);
     void drop(Client& client);
 
     BoxLink& box_;
     QString key_;
-    FaultOptions faults_;
     ClientLimits limits_;
     QTcpServer server_;
     Intake intake_;

@@ -1,0 +1,172 @@
+#include "options.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QThread>
+
+namespace {
+
+// "192.168.1.0/24", "10.1.2.3" or "::1": the network, with every bit counted for an address
+// alone. An IPv4 network written as IPv4-mapped IPv6 (::ffff:10.1.2.0/120) is the IPv4 one, as
+// the clients' addresses are.
+bool parseNetwork(const QString& text, QPair<QHostAddress, int>* network)
+{
+    QHostAddress address;
+    int bits = -1;
+    if (text.contains('/')) {
+        *network = QHostAddress::parseSubnet(text);
+        if (network->second < 0)
+            return false;
+        address = network->first;
+        bits = network->second;
+    } else if (!address.setAddress(text)) {
+        return false;
+    }
+    const bool isIpv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
+    if (bits < 0)
+        bits = isIpv4 ? 32 : 128;
+    const QHostAddress plain = plainAddress(address);
+    if (!isIpv4 && plain.protocol() == QAbstractSocket::IPv4Protocol && bits >= 96) {
+        address = plain;
+        bits -= 96;
+    }
+    *network = {address, bits};
+    return true;
+}
+
+int positiveNumber(const QCommandLineParser& parser, const QCommandLineOption& option, bool* ok)
+{
+    const int number = parser.value(option).toInt(ok);
+    *ok = *ok && number >= 1;
+    return number;
+}
+
+ParsedCommandLine usageError(const QString& text)
+{
+    return {.outcome = ParsedCommandLine::Outcome::UsageError, .options = {}, .text = text};
+}
+
+} // namespace
+
+ParsedCommandLine parseCommandLine(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "The switch box on the network: Zephrin anywhere on the network drives the box wired to "
+        "this computer as over its own serial port. Every message is encrypted under a key "
+        "shared with Zephrin, but not authenticated.\n"
+        "The key is read from --key-file or the environment variable ZEPHRIN_KEY, never from "
+        "the command line; without either, the default key \"Zephrin\".");
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption device("device",
+                                    "The box's serial device (9600 8N1), such as "
+                                    "/dev/serial/by-id/usb-...-port0. No default.",
+                                    "path");
+    const QCommandLineOption simulate(
+        "simulate", "No box: simulate one speaking <set>, otrsp or mk2r. No default.", "set");
+    const QCommandLineOption port("port",
+                                  "TCP port to listen on (default 9876; 0 picks a free "
+                                  "one and logs it).",
+                                  "number", QString::number(ServerOptions::DefaultPort));
+    const QCommandLineOption listen(
+        "listen",
+        "Address to listen on (default 127.0.0.1; :: is every IPv6 and IPv4 address). Any other "
+        "address lets the network in: name its clients with --allow, and put an SSH tunnel or a "
+        "VPN in front of it across the internet.",
+        "address", ServerOptions::DefaultAddress);
+    const QCommandLineOption keyFile("key-file",
+                                     "File whose first line is the key (default: none; then "
+                                     "ZEPHRIN_KEY, then \"Zephrin\").",
+                                     "file");
+    const QCommandLineOption allow(
+        "allow",
+        "Let only clients from this address or network in, such as 192.168.1.20 or "
+        "192.168.1.0/24; repeat it for more. Others are closed at once and logged (default: "
+        "any address).",
+        "address[/bits]");
+    const QCommandLineOption maxClients(
+        "max-clients",
+        QString("Clients connected at once; one more is closed at once and logged (default %1).")
+            .arg(ClientLimits::DefaultMaxClients),
+        "n", QString::number(ClientLimits::DefaultMaxClients));
+    const QCommandLineOption maxRate(
+        "max-rate",
+        QString("Messages decrypted per client and second; past it, the client is not read "
+                "until the next second (default %1).")
+            .arg(ClientLimits::DefaultMaxRate),
+        "n", QString::number(ClientLimits::DefaultMaxRate));
+    const QCommandLineOption threads(
+        "threads",
+        QString("Threads decrypting received messages (default %1, one per core).")
+            .arg(QThread::idealThreadCount()),
+        "n", QString::number(QThread::idealThreadCount()));
+    const QCommandLineOption logFile("log",
+                                     "Also append every event and warning, with date and time, "
+                                     "to this file, whatever --quiet says (default: none).",
+                                     "file");
+    const QCommandLineOption quiet("quiet", "Log no events (default: one line per event). "
+                                            "Warnings and errors still go to standard error.");
+    parser.addOptions({device, simulate, port, listen, keyFile, allow, maxClients, maxRate, threads,
+                       logFile, quiet});
+
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help))
+        return {.outcome = ParsedCommandLine::Outcome::ShowHelp,
+                .options = {},
+                .text = parser.helpText()};
+    if (parser.isSet(version))
+        return {.outcome = ParsedCommandLine::Outcome::ShowVersion,
+                .options = {},
+                .text = QCoreApplication::applicationName() + ' ' +
+                        QCoreApplication::applicationVersion() + '\n'};
+    if (!parser.positionalArguments().isEmpty())
+        return usageError("unexpected argument " + parser.positionalArguments().first() +
+                          "; the key goes in --key-file or ZEPHRIN_KEY");
+    if (parser.isSet(device) == parser.isSet(simulate))
+        return usageError("name the box: either --device PATH or --simulate otrsp|mk2r");
+
+    ParsedCommandLine parsed;
+    ServerOptions& options = parsed.options;
+    options.device = parser.value(device);
+    if (parser.isSet(simulate)) {
+        options.simulate = protocolNamed(parser.value(simulate));
+        if (!options.simulate)
+            return usageError("--simulate takes otrsp or mk2r, not " + parser.value(simulate));
+        options.simulateName = parser.value(simulate);
+    }
+    bool ok = false;
+    const uint portNumber = parser.value(port).toUInt(&ok);
+    if (!ok || portNumber > 65535)
+        return usageError("--port takes a TCP port number 0 to 65535, not " + parser.value(port));
+    options.port = quint16(portNumber);
+    options.listenName = parser.value(listen);
+    if (!options.address.setAddress(options.listenName))
+        return usageError("--listen takes an IP address such as 127.0.0.1 or 0.0.0.0, not " +
+                          options.listenName);
+    // "::" takes IPv4 clients too, as on most servers; they arrive as IPv4-mapped addresses.
+    if (options.address == QHostAddress(QHostAddress::AnyIPv6))
+        options.address = QHostAddress(QHostAddress::Any);
+    options.keyFile = parser.value(keyFile);
+    for (const QString& text : parser.values(allow)) {
+        QPair<QHostAddress, int> network;
+        if (!parseNetwork(text, &network))
+            return usageError("--allow takes an address or a network such as 192.168.1.20 or "
+                              "192.168.1.0/24, not " +
+                              text);
+        options.limits.allow.append(network);
+    }
+    options.limits.maxClients = positiveNumber(parser, maxClients, &ok);
+    if (!ok)
+        return usageError("--max-clients takes a number of clients, 1 or more");
+    options.limits.maxRate = positiveNumber(parser, maxRate, &ok);
+    if (!ok)
+        return usageError("--max-rate takes a number of messages a second, 1 or more");
+    options.limits.threads = positiveNumber(parser, threads, &ok);
+    if (!ok)
+        return usageError("--threads takes a number of threads, 1 or more");
+    options.logFile = parser.value(logFile);
+    options.quiet = parser.isSet(quiet);
+    return parsed;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+// The server's command line, read into plain values that the server is started from.
+
+#include "boxprotocol/command_set.h"
+#include "relay.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+struct ServerOptions {
+    static constexpr quint16 DefaultPort = 9876;
+    static constexpr const char* DefaultAddress = "127.0.0.1";
+
+    QString device;                   // the box's serial device; empty for a simulated box
+    std::optional<Protocol> simulate; // the simulated box's command set
+    QString simulateName;             // as the operator wrote it
+    quint16 port = DefaultPort;
+    QHostAddress address;
+    QString listenName; // as the operator wrote it
+    QString keyFile;
+    ClientLimits limits;
+    QString logFile;
+    bool quiet = false;
+};
+
+struct ParsedCommandLine {
+    enum class Outcome { Run, ShowHelp, ShowVersion, UsageError };
+    Outcome outcome = Outcome::Run;
+    ServerOptions options;
+    QString text; // the help, the version, or what is wrong with the command line
+};
+
+// arguments begin with the program's name, as argv does.
+ParsedCommandLine parseCommandLine(const QStringList& arguments);
