@@ -4,8 +4,8 @@
 // zephrin-boxsim inside the server. Both take bytes and hand back what the box answers, one
 // burst at a time.
 
-#include "linecode/burst_cutter.h"
 #include "boxmodel/box_model.h"
+#include "linecode/burst_cutter.h"
 
 #include <QByteArray>
 #include <QObject>

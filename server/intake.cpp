@@ -1,19 +1,13 @@
 #include "intake.h"
 
-#include <QMetaObject>
+#include <algorithm>
 #include <exception>
 #include <utility>
 
-Intake::Intake(int threads, Decrypt decrypt, Apply apply)
-    : decrypt_(std::move(decrypt)), apply_(std::move(apply))
+Intake::Intake(int threads, Runner runner, Decrypt decrypt, Apply apply)
+    : threads_(std::max(1, threads)), runner_(std::move(runner)), decrypt_(std::move(decrypt)),
+      apply_(std::move(apply))
 {
-    pool_.setMaxThreadCount(std::max(1, threads));
-}
-
-Intake::~Intake()
-{
-    pool_.clear();
-    pool_.waitForDone();
 }
 
 void Intake::enqueue(int source, const QByteArray& message)
@@ -75,20 +69,18 @@ void Intake::start(int source, const QByteArray& message)
     job->source = source;
     job->message = message;
     inFlight_.push_back(job);
-    pool_.start([this, job, context = context_.get()] {
-        try {
-            job->text = decrypt_(job->message);
-        } catch (const std::exception& error) {
-            job->failure = QString::fromStdString(error.what());
-        }
-        QMetaObject::invokeMethod(
-            context,
-            [this, job] {
-                job->done = true;
-                finished();
-            },
-            Qt::QueuedConnection);
-    });
+    runner_(
+        [this, job] {
+            try {
+                job->text = decrypt_(job->message);
+            } catch (const std::exception& error) {
+                job->failure = QString::fromStdString(error.what());
+            }
+        },
+        [this, job] {
+            job->done = true;
+            finished();
+        });
 }
 
 void Intake::finished()

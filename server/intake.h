@@ -11,9 +11,7 @@
 // never by its whole backlog.
 
 #include <QByteArray>
-#include <QObject>
 #include <QString>
-#include <QThreadPool>
 #include <deque>
 #include <functional>
 #include <map>
@@ -43,9 +41,12 @@ public:
     using Apply = std::function<void(int source, const QByteArray& message, const QString& text,
                                      const QString& failure)>;
 
-    Intake(int threads, Decrypt decrypt, Apply apply);
-    // Waits for the decryptions under way; their results are not applied.
-    ~Intake();
+    // Runs a job on a worker thread, then its completion on the owner's thread. The owner keeps
+    // the intake until the runner has let go of every job.
+    using Runner = std::function<void(std::function<void()> job, std::function<void()> done)>;
+
+    // threads: how many jobs the runner runs at once.
+    Intake(int threads, Runner runner, Decrypt decrypt, Apply apply);
     Intake(const Intake&) = delete;
     Intake& operator=(const Intake&) = delete;
 
@@ -62,7 +63,7 @@ public:
     // Takes messages while there is room in flight.
     void pump();
     int inFlight() const { return int(inFlight_.size()); }
-    int threads() const { return pool_.maxThreadCount(); }
+    int threads() const { return threads_; }
 
 private:
     struct Job {
@@ -77,14 +78,12 @@ private:
     void start(int source, const QByteArray& message);
     void finished();
 
+    int threads_;
+    Runner runner_;
     Decrypt decrypt_;
     Apply apply_;
-    QThreadPool pool_;
     std::map<int, std::deque<QByteArray>> queues_;
     std::deque<std::shared_ptr<Job>> inFlight_; // in the order taken
     int lastServed_ = 0;
     bool applying_ = false;
-    // Receives the workers' results on the owner's thread; declared last, so it goes first
-    // and with it any result not yet delivered.
-    std::unique_ptr<QObject> context_ = std::make_unique<QObject>();
 };

@@ -36,22 +36,18 @@ Relay::Relay(BoxLink& box, const QString& key, const ClientLimits& limits)
     : box_(box), key_(key), limits_(limits),
       intake_(
           limits.threads,
+          [this](std::function<void()> job, std::function<void()> done) {
+              decryptRunner_.run(std::move(job), std::move(done));
+          },
           [key](const QByteArray& message) {
               return DecryptText(QString::fromLatin1(message), key);
           },
           [this](int clientId, const QByteArray& message, const QString& text,
                  const QString& failure) { applyDecrypted(clientId, message, text, failure); }),
       reportKeys_([this](std::function<void()> job, std::function<void()> done) {
-          QTimer::singleShot(KeyPool::RefillDelayMs, keyContext_.get(),
-                             [this, job = std::move(job), done = std::move(done)] {
-                                 keyWorkers_.start([job, done, context = keyContext_.get()] {
-                                     job();
-                                     QMetaObject::invokeMethod(context, done, Qt::QueuedConnection);
-                                 });
-                             });
+          keyRunner_.runLater(KeyPool::RefillDelayMs, std::move(job), std::move(done));
       })
 {
-    keyWorkers_.setMaxThreadCount(1);
     reportKeys_.prepare(key_);
     QObject::connect(&server_, &QTcpServer::newConnection, [this] { accept(); });
     box_.onAnswer = [this](const QByteArray& burst) { report(burst, "box answer"); };

@@ -8,12 +8,12 @@
 #include "intake.h"
 #include "linecode/message_stream.h"
 #include "seen_salts.h"
+#include "thread_runner.h"
 
 #include <QHostAddress>
 #include <QList>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThreadPool>
 #include <QTimer>
 #include <map>
 #include <unordered_set>
@@ -93,14 +93,14 @@ private:
     ClientLimits limits_;
     QTcpServer server_;
     Intake intake_;
+    // Declared after the intake, so that its jobs have ended before the intake goes.
+    ThreadRunner decryptRunner_{limits_.threads};
     SeenSalts acceptedSalts_;
     std::unordered_set<quint64> saltsInFlight_; // at most the intake's messages in flight
     QTimer rateWindow_;
-    // Keys for the reports, derived ahead on a thread of their own and handed back through the
-    // context, which goes last so that no hand-over outlives the pool.
-    std::unique_ptr<QObject> keyContext_ = std::make_unique<QObject>();
-    QThreadPool keyWorkers_;
+    // Keys for the reports, derived ahead on a thread of their own.
     KeyPool reportKeys_;
+    ThreadRunner keyRunner_{1};
     std::map<int, Client*> clients_;
     int nextClientId_ = 1;
     QByteArray boxLine_; // the box's current line, as far as we have written it

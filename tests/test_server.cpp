@@ -1,11 +1,8 @@
 // zephrin-server as a process on loopback, driven by clients of the test: the openssl command,
-// raw sockets writing split and batched messages, and a pty playing the box. Its intake and salt
-// memory also on their own.
+// raw sockets writing split and batched messages, and a pty playing the box.
 
 #include "cipher/encrypted_text.h"
 #include "openssl_peer.h"
-#include "server/intake.h"
-#include "server/seen_salts.h"
 #include "server_process.h"
 
 #include <QFile>
@@ -14,9 +11,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
-#include <atomic>
 #include <memory>
-#include <thread>
 
 namespace {
 
@@ -237,46 +232,4 @@ TEST(ServerWithSimulatedBox, AFloodingClientNeitherStarvesAnotherNorEscapesItsRa
     EXPECT_TRUE(logged.contains(QRegularExpression(
         R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} client 1 \(127\.0\.0\.1\) sends more than)")))
         << logged.toStdString();
-}
-
-TEST(ServerIntake, ResultsAreAppliedInTheOrderTakenAndTheSaltMemoryIsBounded)
-{
-    constexpr int Threads = 3, PerSource = 20;
-    std::atomic<int> decrypting{0}, mostAtOnce{0};
-    QStringList applied;
-    int mostInFlight = 0;
-    std::unique_ptr<Intake> intake = std::make_unique<Intake>(
-        Threads,
-        [&](const QByteArray& message) {
-            const int now = ++decrypting;
-            mostAtOnce = std::max(mostAtOnce.load(), now);
-            // Random delays from a fixed random start, so later messages often finish first.
-            std::this_thread::sleep_for(std::chrono::milliseconds(qHash(message) % 7));
-            --decrypting;
-            return QString::fromLatin1(message);
-        },
-        [&](int, const QByteArray&, const QString& text, const QString&) {
-            applied << text;
-            mostInFlight = std::max(mostInFlight, intake->inFlight());
-        });
-    QStringList expected;
-    for (int i = 0; i < PerSource; ++i) {
-        intake->enqueue(1, "a" + QByteArray::number(i));
-        intake->enqueue(2, "b" + QByteArray::number(i));
-        expected << QString("a%1").arg(i) << QString("b%1").arg(i); // taken in turn
-    }
-    intake->pump();
-    EXPECT_TRUE(pumpUntil([&] { return applied.size() == expected.size(); }, 5000));
-    EXPECT_EQ(applied, expected);
-    EXPECT_LE(mostAtOnce.load(), Threads);
-    EXPECT_LE(mostInFlight, Threads * Intake::MaxInFlightPerThread);
-
-    // The memory of accepted salts forgets the oldest beyond its capacity.
-    SeenSalts salts;
-    for (quint64 salt = 1; salt <= SeenSalts::Capacity + 1; ++salt)
-        salts.remember(salt);
-    EXPECT_EQ(salts.size(), SeenSalts::Capacity);
-    EXPECT_FALSE(salts.contains(1));
-    EXPECT_TRUE(salts.contains(2));
-    EXPECT_TRUE(salts.contains(SeenSalts::Capacity + 1));
 }
