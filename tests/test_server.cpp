@@ -1,8 +1,10 @@
 // zephrin-server as a process on loopback, driven by clients of the test: the openssl command,
-// raw sockets writing split and batched messages, and a pty playing the box.
+// raw sockets writing split and batched messages, and a pty playing the box. Its command line
+// on its own.
 
 #include "cipher/encrypted_text.h"
 #include "openssl_peer.h"
+#include "server/options.h"
 #include "server_process.h"
 
 #include <QFile>
@@ -232,4 +234,58 @@ TEST(ServerWithSimulatedBox, AFloodingClientNeitherStarvesAnotherNorEscapesItsRa
     EXPECT_TRUE(logged.contains(QRegularExpression(
         R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} client 1 \(127\.0\.0\.1\) sends more than)")))
         << logged.toStdString();
+}
+
+TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
+{
+    const auto parse = [](const QStringList& arguments) {
+        return parseCommandLine(QStringList{"zephrin-server"} + arguments);
+    };
+    const ParsedCommandLine given = parse(
+        {"--simulate", "MK2R", "--port", "0", "--listen", "::", "--allow", "::ffff:10.1.2.0/120",
+         "--allow", "192.168.1.20", "--max-clients", "3", "--max-rate", "1", "--threads", "2",
+         "--quiet", "--key-file", "/etc/zephrin/key", "--log", "/tmp/log"});
+    ASSERT_EQ(given.outcome, ParsedCommandLine::Outcome::Run) << given.text.toStdString();
+    const ServerOptions& options = given.options;
+    EXPECT_EQ(options.simulate, Protocol::Mk2r);
+    EXPECT_EQ(options.port, 0);
+    EXPECT_EQ(options.address, QHostAddress(QHostAddress::Any)) << "IPv6 and IPv4";
+    const QList<QPair<QHostAddress, int>> allowed = {{QHostAddress("10.1.2.0"), 24},
+                                                     {QHostAddress("192.168.1.20"), 32}};
+    EXPECT_EQ(options.limits.allow, allowed);
+    EXPECT_EQ(options.limits.maxClients * 100 + options.limits.maxRate * 10 +
+                  options.limits.threads,
+              312);
+    EXPECT_TRUE(options.quiet);
+    EXPECT_EQ(options.keyFile + " " + options.logFile, "/etc/zephrin/key /tmp/log");
+
+    const ParsedCommandLine plain = parse({"--device", "/dev/ttyUSB0"});
+    EXPECT_EQ(plain.options.device, "/dev/ttyUSB0");
+    EXPECT_FALSE(plain.options.simulate);
+    EXPECT_EQ(plain.options.port, 9876);
+    EXPECT_EQ(plain.options.address, QHostAddress(QHostAddress::LocalHost));
+    EXPECT_EQ(plain.options.limits.maxClients * 100 + plain.options.limits.maxRate, 850);
+    EXPECT_FALSE(plain.options.quiet);
+
+    const std::pair<QStringList, const char*> wrong[] = {
+        {{}, "name the box"},
+        {{"--device", "/dev/ttyS0", "--simulate", "otrsp"}, "name the box"},
+        {{"--simulate", "ft8"}, "--simulate takes otrsp or mk2r, not ft8"},
+        {{"--simulate", "otrsp", "--port", "65536"}, "--port takes"},
+        {{"--simulate", "otrsp", "--listen", "station"}, "--listen takes"},
+        {{"--simulate", "otrsp", "--allow", "10.0.0.0/33"}, "--allow takes"},
+        {{"--simulate", "otrsp", "--max-clients", "0"}, "--max-clients takes"},
+        {{"--simulate", "otrsp", "--max-rate", "x"}, "--max-rate takes"},
+        {{"--simulate", "otrsp", "--threads", "-1"}, "--threads takes"},
+        {{"--simulate", "otrsp", "--split"}, "Unknown option 'split'"},
+        {{"--simulate", "otrsp", "shack key"}, "unexpected argument shack key; the key goes in"},
+    };
+    for (const auto& [arguments, text] : wrong) {
+        const ParsedCommandLine parsed = parse(arguments);
+        EXPECT_EQ(parsed.outcome, ParsedCommandLine::Outcome::UsageError) << text;
+        EXPECT_TRUE(parsed.text.startsWith(text)) << parsed.text.toStdString();
+    }
+    const ParsedCommandLine help = parse({"--help"});
+    EXPECT_EQ(help.outcome, ParsedCommandLine::Outcome::ShowHelp);
+    EXPECT_TRUE(help.text.contains("--max-rate <n>"));
 }

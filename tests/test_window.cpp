@@ -352,27 +352,6 @@ TEST_F(RealLinks, ChoosingThePortSetsTheLineOrSaysWhyItCannotOpenTheDevice)
     EXPECT_EQ(dialog.prompts().size(), 4);
 }
 
-TEST_F(RealLinks, WhatTheBoxSendsArrivesInBurstsEndedByACarriageReturnOrSilence)
-{
-    form.protocol = "3";
-    QStringList pieces;
-    toolkit.richTextBox("txtTerm").onChange([&] {
-        if (!form.buffer.isEmpty() && (pieces.isEmpty() || pieces.last() != form.buffer))
-            pieces << form.buffer;
-    });
-
-    pty.write("RX");
-    pty.write("1\r");
-    ASSERT_TRUE(pumpUntil([&] { return pieces.size() == 1; }));
-    EXPECT_EQ(pieces[0], "RX1\r\n");
-
-    pty.write("FW1.");
-    pty.write("2"); // no line end: the silence after it ends the burst
-    ASSERT_TRUE(pumpUntil([&] { return pieces.size() == 2; }));
-    EXPECT_EQ(pieces[1], "FW1.2");
-    EXPECT_EQ(pane->text(), "RX1\r\nFW1.2");
-}
-
 TEST_F(RealLinks, TheSimulatedBoxAnswersTheWindowsCommandsAndTypedLines)
 {
     BoxSim otrsp("otrsp");

@@ -1,0 +1,77 @@
+// The command-set table as the window, the server and the simulator read it: exact tokens, the
+// substring rule of a box's replies, and what the simulated box answers.
+
+#include "boxmodel/box_model.h"
+#include "boxprotocol/command_set.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString token(std::optional<BoxChange> change)
+{
+    if (!change)
+        return "none";
+    if (change->focus)
+        return commandFor(*change->focus, Protocol::Otrsp);
+    return QString("aux %1 %2").arg(change->radio).arg(change->output);
+}
+
+} // namespace
+
+TEST(CommandSets, ATokenOfEitherSetReadsAsItsStateAndNothingNearItDoes)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"TX1", "TX1"},        {"FT2", "TX2"},        {"RX1S", "RX1S"},      {"FRS", "RX1S"},
+        {"FR2", "RX2"},        {"AUX100", "aux 1 0"}, {"AS215", "aux 2 15"}, {"AUX209", "aux 2 9"},
+        {"AUX116", "none"},    {"AS300", "none"},     {"AS010", "none"},     {"AUX1011", "none"},
+        {"AUX10", "none"},     {"AS1a5", "none"},     {"AUX1-1", "none"},    {"RX2S", "none"},
+        {"TX1 ", "none"},      {"tx1", "none"},       {"", "none"},          {"FRS\r", "none"},
+    };
+    for (const auto& [text, state] : cases)
+        EXPECT_EQ(token(readToken(QByteArrayView(text))), state) << text;
+    // Each set reads only its own words.
+    EXPECT_FALSE(readCommand(Protocol::Otrsp, "FT1"));
+    EXPECT_FALSE(readCommand(Protocol::Mk2r, "AUX101"));
+    EXPECT_EQ(protocolNamed("MK2R"), Protocol::Mk2r);
+    EXPECT_FALSE(protocolNamed("otrsp2"));
+}
+
+TEST(CommandSets, AReplyNamesEachFocusOnceStereoFormsFirst)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"RX2S\r", "- S"}, {"TX1RX2", "1 2"}, {"xxTX2RX1S", "2 S"}, {"RX1", "- 1"},
+        {"TX2TX1", "1 -"}, {"tx1 rx1", "- -"}, {"RX2RX1", "- 1"},
+    };
+    const auto name = [](std::optional<FocusAction> focus) -> QString {
+        if (!focus)
+            return "-";
+        const QString command = commandFor(*focus, Protocol::Otrsp);
+        return *focus == FocusAction::RxFocusS ? "S" : command.right(1);
+    };
+    for (const auto& [reply, focus] : cases) {
+        const ReplyFocus read = readReply(reply);
+        EXPECT_EQ(name(read.tx) + " " + name(read.rx), focus) << reply;
+    }
+}
+
+TEST(BoxModel, AnOtrspBoxAnswersItsQueriesAndEchoesOthersAnMk2rBoxOnlyItsVersionOrAnError)
+{
+    BoxModel otrsp(Protocol::Otrsp);
+    EXPECT_EQ(otrsp.handle("?TX") + otrsp.handle("?RX"), "TX1\rRX1\r");
+    for (const char* command : {"TX2", "RX2S", "AUX115", "FT1", "XYZ"})
+        EXPECT_EQ(otrsp.handle(command), "") << command;
+    EXPECT_EQ(otrsp.handle("?TX") + otrsp.handle("?RX"), "TX2\rRX2S\r");
+    otrsp.handle("RX1");
+    otrsp.handle("TX1");
+    EXPECT_EQ(otrsp.handle("?TX") + otrsp.handle("?RX"), "TX1\rRX1\r");
+    EXPECT_EQ(otrsp.handle("?FW"), "FW1.2\r");
+    EXPECT_EQ(otrsp.handle("?NAME") + otrsp.handle("?"), "?NAME\r?\r");
+
+    BoxModel mk2r(Protocol::Mk2r);
+    for (const char* command : {"FT2", "FRS", "AS100", "AS215"})
+        EXPECT_EQ(mk2r.handle(command), "") << command;
+    EXPECT_EQ(mk2r.handle("V"), "MK2R simulator version 1.2\r");
+    for (const char* wrong : {"AS216", "TX1", "?TX", ""})
+        EXPECT_EQ(mk2r.handle(wrong), "E" + std::string(wrong) + "\r");
+}
