@@ -209,6 +209,7 @@ struct FakeSettingsStore : SettingsStore {
 struct FakeSerialPort : SerialPort {
     int number = 1;
     bool open = false;
+    bool dtr = true, rts = true; // a port opens with its modem lines on
     QString lineSettings;
     QStringList writes;
     QString waiting;
@@ -230,8 +231,8 @@ struct FakeSerialPort : SerialPort {
     bool portOpen() const override { return open; }
     void setSettings(const QString& s) override { lineSettings = s; }
     QString settings() const override { return lineSettings; }
-    void setDTREnable(bool) override {}
-    void setRTSEnable(bool) override {}
+    void setDTREnable(bool on) override { dtr = on; }
+    void setRTSEnable(bool on) override { rts = on; }
     void setRThreshold(int) override {}
     void output(const QString& text) override
     {

@@ -22,11 +22,11 @@ QString token(std::optional<BoxChange> change)
 TEST(CommandSets, ATokenOfEitherSetReadsAsItsStateAndNothingNearItDoes)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"TX1", "TX1"},        {"FT2", "TX2"},        {"RX1S", "RX1S"},      {"FRS", "RX1S"},
-        {"FR2", "RX2"},        {"AUX100", "aux 1 0"}, {"AS215", "aux 2 15"}, {"AUX209", "aux 2 9"},
-        {"AUX116", "none"},    {"AS300", "none"},     {"AS010", "none"},     {"AUX1011", "none"},
-        {"AUX10", "none"},     {"AS1a5", "none"},     {"AUX1-1", "none"},    {"RX2S", "none"},
-        {"TX1 ", "none"},      {"tx1", "none"},       {"", "none"},          {"FRS\r", "none"},
+        {"TX1", "TX1"},     {"FT2", "TX2"},        {"RX1S", "RX1S"},      {"FRS", "RX1S"},
+        {"FR2", "RX2"},     {"AUX100", "aux 1 0"}, {"AS215", "aux 2 15"}, {"AUX209", "aux 2 9"},
+        {"AUX116", "none"}, {"AS300", "none"},     {"AS010", "none"},     {"AUX1011", "none"},
+        {"AUX10", "none"},  {"AS1a5", "none"},     {"AUX1-1", "none"},    {"RX2S", "none"},
+        {"TX1 ", "none"},   {"tx1", "none"},       {"", "none"},          {"FRS\r", "none"},
     };
     for (const auto& [text, state] : cases)
         EXPECT_EQ(token(readToken(QByteArrayView(text))), state) << text;
@@ -40,7 +40,7 @@ TEST(CommandSets, ATokenOfEitherSetReadsAsItsStateAndNothingNearItDoes)
 TEST(CommandSets, AReplyNamesEachFocusOnceStereoFormsFirst)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"RX2S\r", "- S"}, {"TX1RX2", "1 2"}, {"xxTX2RX1S", "2 S"}, {"RX1", "- 1"},
+        {"RX2S\r", "- S"}, {"TX1RX2", "1 2"},  {"xxTX2RX1S", "2 S"}, {"RX1", "- 1"},
         {"TX2TX1", "1 -"}, {"tx1 rx1", "- -"}, {"RX2RX1", "- 1"},
     };
     const auto name = [](std::optional<FocusAction> focus) -> QString {

@@ -1,11 +1,11 @@
 // The cipher: the CTR engine on the real library with failures made on demand, and the
 // encrypted text against the openssl command.
 
+#include "cipher/cipher_error.h"
 #include "cipher/ctr_engine.h"
 #include "cipher/encrypted_text.h"
 #include "cipher/key_pool.h"
 #include "openssl_peer.h"
-#include "cipher/cipher_error.h"
 #include "recording_primitives.h"
 
 #include <QRandomGenerator>

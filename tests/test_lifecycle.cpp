@@ -16,11 +16,12 @@ protected:
 
 TEST_F(StartUpTest, ASerialPortAndProtocolComeBackWithTheirCommandsAndTheAuxOff)
 {
-    const std::pair<const char*, QStringList> cases[] = {
-        {"1", {"?TX\r", "?RX\r", "AUX100\r", "AUX200\r", "AUX100\r", "AUX200\r"}},
-        {"2", {"AS100\r", "AS200\r", "AS100\r", "AS200\r"}}};
-    for (const auto& [protocol, bytes] : cases) {
-        stored("port", "3");
+    // The first and the last COM entry; a box may key a radio on RTS or DTR, so both stay off.
+    const std::tuple<int, const char*, QStringList> cases[] = {
+        {1, "1", {"?TX\r", "?RX\r", "AUX100\r", "AUX200\r", "AUX100\r", "AUX200\r"}},
+        {16, "2", {"AS100\r", "AS200\r", "AS100\r", "AS200\r"}}};
+    for (const auto& [port, protocol, bytes] : cases) {
+        stored("port", QString::number(port));
         stored("protocol", protocol);
         stored("FormLeft", "750.5");
         stored("autoconnect", "1");
@@ -29,7 +30,10 @@ TEST_F(StartUpTest, ASerialPortAndProtocolComeBackWithTheirCommandsAndTheAuxOff)
         menu("mnuAux104On").isChecked = true;
         form.Form_Load();
         EXPECT_EQ(serial.writes, bytes);
-        EXPECT_TRUE(serial.open && serial.number == 3 && menu("mnuPortsCom3").isChecked);
+        EXPECT_TRUE(serial.open && serial.number == port);
+        EXPECT_EQ(checkedIn({"mnuPortsCom1", "mnuPortsCom16"}),
+                  QStringList{QString("mnuPortsCom%1").arg(port)});
+        EXPECT_FALSE(serial.dtr || serial.rts);
         EXPECT_EQ(checkedIn(radioEntries(1)), QStringList{"mnuAuxR1Off"});
         EXPECT_FALSE(ui.textBox("txtAux1").shown || ui.textBox("txtAux2").shown);
         EXPECT_EQ(ui.win.x, 750.5);

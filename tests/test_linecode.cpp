@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -59,6 +60,10 @@ TEST(LineHungUp, OnlyOnceTheOtherSideHasGone)
     const int device = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
     ASSERT_GE(device, 0);
     EXPECT_FALSE(lineHungUp(device));
+    pty.write("x");
+    pollfd waiting{device, POLLIN, 0};
+    ASSERT_TRUE(pumpUntil([&] { return ::poll(&waiting, 1, 0) > 0; }));
+    EXPECT_FALSE(lineHungUp(device)) << "bytes waiting are no hang-up";
     pty.closeMaster();
     EXPECT_TRUE(lineHungUp(device));
     ::close(device);

@@ -236,22 +236,42 @@ TEST(ServerWithSimulatedBox, AFloodingClientNeitherStarvesAnotherNorEscapesItsRa
         << logged.toStdString();
 }
 
+TEST(ServerWithSimulatedBox, AClientPastItsRateWaitsForTheNextSecondAndIsThenServed)
+{
+    Server server({"--simulate", "otrsp", "--max-rate", "1"});
+    Client client(server.port());
+    client.sendText("TX2\r");
+    client.sendText("RX2\r");
+    EXPECT_EQ(client.receive(1), QStringList{"TX2\r"});
+    EXPECT_TRUE(server.waitForLog("sends more than 1 messages a second"));
+    EXPECT_EQ(client.receive(1, 3000), QStringList{"RX2\r"});
+}
+
 TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
 {
     const auto parse = [](const QStringList& arguments) {
         return parseCommandLine(QStringList{"zephrin-server"} + arguments);
     };
-    const ParsedCommandLine given = parse(
-        {"--simulate", "MK2R", "--port", "0", "--listen", "::", "--allow", "::ffff:10.1.2.0/120",
-         "--allow", "192.168.1.20", "--max-clients", "3", "--max-rate", "1", "--threads", "2",
-         "--quiet", "--key-file", "/etc/zephrin/key", "--log", "/tmp/log"});
+    const ParsedCommandLine given = parse({"--simulate",       "MK2R",
+                                           "--port",           "0",
+                                           "--listen",         "::",
+                                           "--allow",          "::ffff:10.1.2.0/120",
+                                           "--allow",          "192.168.1.20",
+                                           "--allow",          "0.0.0.0/0",
+                                           "--max-clients",    "3",
+                                           "--max-rate",       "1",
+                                           "--threads",        "2",
+                                           "--quiet",          "--key-file",
+                                           "/etc/zephrin/key", "--log",
+                                           "/tmp/log"});
     ASSERT_EQ(given.outcome, ParsedCommandLine::Outcome::Run) << given.text.toStdString();
     const ServerOptions& options = given.options;
     EXPECT_EQ(options.simulate, Protocol::Mk2r);
     EXPECT_EQ(options.port, 0);
     EXPECT_EQ(options.address, QHostAddress(QHostAddress::Any)) << "IPv6 and IPv4";
     const QList<QPair<QHostAddress, int>> allowed = {{QHostAddress("10.1.2.0"), 24},
-                                                     {QHostAddress("192.168.1.20"), 32}};
+                                                     {QHostAddress("192.168.1.20"), 32},
+                                                     {QHostAddress("0.0.0.0"), 0}};
     EXPECT_EQ(options.limits.allow, allowed);
     EXPECT_EQ(options.limits.maxClients * 100 + options.limits.maxRate * 10 +
                   options.limits.threads,

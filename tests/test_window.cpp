@@ -105,6 +105,9 @@ TEST_F(WindowTest, ControlsAndMenusSitWhereTheLayoutPutsThemReadableAndInOrder)
         EXPECT_EQ(toolkit.shape(name).fillStyle(), FillStyle::Transparent);
         EXPECT_EQ(toolkit.shape(name).fillColor(), Colour::Green);
     }
+    QWidget* lamp = child<QWidget>("shpRx1");
+    toolkit.shape("shpRx1").setFillStyle(FillStyle::Solid);
+    EXPECT_EQ(lamp->grab().toImage().pixelColor(lamp->rect().center()), QColor(0, 255, 0));
 
     // Menus hold their entries in order, unchecked, with access keys.
     QStringList titles;
@@ -144,13 +147,16 @@ TEST_F(WindowTest, ClicksAndKeysReachTheHandlersWhichSetTheMarksAndThePane)
     EXPECT_EQ(pane->text(), "a \r\n");
     press(Qt::Key_Backspace, "\b");
     EXPECT_EQ(pane->text(), "a ") << "one backspace takes the whole line end";
+    press(Qt::Key_Backspace, "\b");
+    press(Qt::Key_Backspace, "\b");
+    EXPECT_EQ(pane->text(), "") << "down to the first character";
     press(Qt::Key_Enter, ""); // the keypad's Enter may come without text
     press(Qt::Key_Left, "");
     press(Qt::Key_Delete, "\x7f"); // X11's text for Delete is no character either
-    EXPECT_EQ(serial.writes, (QStringList{"a", " ", "\r", "\b", "\r"}));
-    EXPECT_EQ(pane->text(), "a \r\n");
+    EXPECT_EQ(serial.writes, (QStringList{"a", " ", "\r", "\b", "\b", "\b", "\r"}));
+    EXPECT_EQ(pane->text(), "\r\n");
     serial.receive("\x01\tB\x7f\r"); // control bytes show as dots, a carriage return as a break
-    EXPECT_TRUE(pane->toPlainText().endsWith(QString::fromUtf8("a \n \u00b7\tB\u00b7\n ")));
+    EXPECT_TRUE(pane->toPlainText().endsWith(QString::fromUtf8("\n \u00b7\tB\u00b7\n ")));
 
     pane->setText("RX1\r\nTX2\r\n");
     pane->selectAll();
@@ -317,6 +323,12 @@ TEST_F(RealLinks, ChoosingThePortSetsTheLineOrSaysWhyItCannotOpenTheDevice)
     EXPECT_EQ(cfgetispeed(&t), speed_t(B9600));
     EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
     EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
+    serial.setSettings("4800,N,8,2"); // on the open port at once
+    const int probe = ::open(pty.slavePath().toLocal8Bit(), O_RDWR | O_NOCTTY);
+    tcgetattr(probe, &t);
+    ::close(probe);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8 | CSTOPB));
     for (const char* wrong : {"9600,N,4,1", "9600,X,8,1", "9600,N,8,3", "fast,N,8,1"})
         EXPECT_THROW(serial.setSettings(wrong), RuntimeError) << wrong;
 
