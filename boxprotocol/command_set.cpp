@@ -12,6 +12,12 @@ constexpr LampEffect lampEffects[] = {
     /* TxFocus2 */ {D, L, S, S, S},
 };
 
+// Reverse stereo, the aux and footswitch queries, the box's name, a ping, and the switch events.
+constexpr const char* otrspWords[] = {
+    "RX2S", "RX1R", "RX2R", "?AUX1", "?AUX2", "?NAME", "?",    "?CR0",  "ETX0",
+    "ETX1", "ERX0", "ERX1", "ECR00", "ECR01", "?ETX",  "?ERX", "?ECR0",
+};
+
 const CommandSet otrsp{
     .protocol = Protocol::Otrsp,
     .name = "otrsp",
@@ -21,6 +27,9 @@ const CommandSet otrsp{
     .opening = {"?TX", "?RX", "AUX100", "AUX200"},
     .focusUnknownAfterChoice = false,
     .stereoForms = {"RX1S", "RX2S"},
+    .otherWords = otrspWords,
+    .auxAnyWidth = true,
+    .vendorLead = 'V',
 };
 
 const CommandSet mk2r{
@@ -32,9 +41,51 @@ const CommandSet mk2r{
     .opening = {"AS100", "AS200", nullptr, nullptr},
     .focusUnknownAfterChoice = true,
     .stereoForms = {"FRS", nullptr},
+    .otherWords = {},
+    .auxAnyWidth = false,
+    .vendorLead = 0,
 };
 
 constexpr int MaxAuxOutput = 15;
+constexpr int MaxAuxValue = 255;
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool isUpperOrDigit(char c)
+{
+    return (c >= 'A' && c <= 'Z') || isDigit(c);
+}
+
+// The verb, the port, and a value of one to three digits up to 255.
+bool isAnyWidthAux(QByteArrayView verb, QByteArrayView line)
+{
+    if (!line.startsWith(verb) || line.size() < verb.size() + 2 || line.size() > verb.size() + 4)
+        return false;
+    const char port = line[verb.size()];
+    if (port != '1' && port != '2')
+        return false;
+    int value = 0;
+    for (const char c : line.sliced(verb.size() + 1)) {
+        if (!isDigit(c))
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    return value <= MaxAuxValue;
+}
+
+// The lead, then one or more upper-case letters and digits.
+bool isVendorWord(char lead, QByteArrayView word)
+{
+    if (word.size() < 2 || word[0] != lead)
+        return false;
+    for (const char c : word.sliced(1))
+        if (!isUpperOrDigit(c))
+            return false;
+    return true;
+}
 
 bool isReceive(FocusAction action)
 {
@@ -130,6 +181,24 @@ ReplyFocus readReply(const QString& reply)
         if (!focus.rx && reply.contains(commandFor(rx, Protocol::Otrsp)))
             focus.rx = rx;
     return focus;
+}
+
+bool isCommandLine(Protocol protocol, QByteArrayView line)
+{
+    const CommandSet& set = commandSet(protocol);
+    if (readCommand(protocol, line))
+        return true;
+    for (const char* query : set.queries)
+        if (query && line == query)
+            return true;
+    for (const char* word : set.otherWords)
+        if (line == word)
+            return true;
+    if (set.auxAnyWidth && isAnyWidthAux(set.auxVerb, line))
+        return true;
+    return set.vendorLead &&
+           (isVendorWord(set.vendorLead, line) ||
+            (line.startsWith('?') && isVendorWord(set.vendorLead, line.sliced(1))));
 }
 
 bool setsReceiveFocus(Protocol protocol, QByteArrayView command)

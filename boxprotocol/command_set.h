@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <span>
 
 // Every command leaves with one carriage return after it.
 constexpr QChar CarriageReturn = QChar(13);
@@ -45,6 +46,15 @@ struct CommandSet {
     bool focusUnknownAfterChoice;
     // The forms in which the box says it plays both radios, each with its own focus.
     const char* stereoForms[2];
+    // The set's other words as its documents define them: what a logger or an operator may send
+    // besides the window's own commands and queries.
+    std::span<const char* const> otherWords;
+    // An aux value of one to three digits up to 255 ("AUX14", "AUX104"), not exactly two up to
+    // 15 ("AS104").
+    bool auxAnyWidth;
+    // The lead letter of vendor settings, such as "VMONO1", and of their queries ("?VMONO");
+    // none where the set has none.
+    char vendorLead;
 };
 
 const CommandSet& commandSet(Protocol protocol);
@@ -93,6 +103,10 @@ struct ReplyFocus {
     std::optional<FocusAction> tx, rx;
 };
 ReplyFocus readReply(const QString& reply);
+
+// True when the line, without its carriage return, is a command of the set: one of the window's
+// own, or another that the set's documents define. What else a client sends is no command.
+bool isCommandLine(Protocol protocol, QByteArrayView line);
 
 // True for a receive-focus command of the set, the box's own stereo forms included.
 bool setsReceiveFocus(Protocol protocol, QByteArrayView command);

@@ -89,8 +89,6 @@ void SerialBox::tryOpen()
     hangUpWatch_.start();
     serverlog::event(
         QString(wasOpen_ ? "box is back on %1" : "box opened on %1 at 9600 8N1").arg(devicePath_));
-    if (wasOpen_ && onBack)
-        onBack();
     wasOpen_ = true;
 }
 

@@ -21,8 +21,6 @@ public:
     virtual bool write(const QByteArray& bytes) = 0;
     // Called with each burst that the box sends.
     std::function<void(const QByteArray&)> onAnswer;
-    // Called when the box comes back after it was gone: it starts on an empty line.
-    std::function<void()> onBack;
 };
 
 // The box model answering at once, as a box on a perfect line would.

@@ -65,6 +65,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                                     "path");
     const QCommandLineOption simulate(
         "simulate", "No box: simulate one speaking <set>, otrsp or mk2r. No default.", "set");
+    const QCommandLineOption protocol(
+        "protocol",
+        "The box's command set: otrsp, mk2r or both (default both; --simulate names it). Only "
+        "whole lines of it reach the box.",
+        "set", "both");
     const QCommandLineOption port("port",
                                   "TCP port to listen on (default 9876; 0 picks a free "
                                   "one and logs it).",
@@ -107,8 +112,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                                      "file");
     const QCommandLineOption quiet("quiet", "Log no events (default: one line per event). "
                                             "Warnings and errors still go to standard error.");
-    parser.addOptions({device, simulate, port, listen, keyFile, allow, maxClients, maxRate, threads,
-                       logFile, quiet});
+    parser.addOptions({device, simulate, protocol, port, listen, keyFile, allow, maxClients,
+                       maxRate, threads, logFile, quiet});
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -135,6 +140,19 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         if (!options.simulate)
             return usageError("--simulate takes otrsp or mk2r, not " + parser.value(simulate));
         options.simulateName = parser.value(simulate);
+    }
+    const QString setName = parser.value(protocol);
+    if (setName.compare("both", Qt::CaseInsensitive) == 0)
+        options.commandSets = {Protocol::Otrsp, Protocol::Mk2r};
+    else if (const auto named = protocolNamed(setName))
+        options.commandSets = {*named};
+    else
+        return usageError("--protocol takes otrsp, mk2r or both, not " + setName);
+    if (options.simulate) {
+        if (parser.isSet(protocol) && options.commandSets != std::vector{*options.simulate})
+            return usageError("--protocol " + setName + " is not the simulated box's " +
+                              options.simulateName);
+        options.commandSets = {*options.simulate};
     }
     bool ok = false;
     const uint portNumber = parser.value(port).toUInt(&ok);

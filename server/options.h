@@ -9,14 +9,16 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <vector>
 
 struct ServerOptions {
     static constexpr quint16 DefaultPort = 9876;
     static constexpr const char* DefaultAddress = "127.0.0.1";
 
-    QString device;                   // the box's serial device; empty for a simulated box
-    std::optional<Protocol> simulate; // the simulated box's command set
-    QString simulateName;             // as the operator wrote it
+    QString device;                    // the box's serial device; empty for a simulated box
+    std::optional<Protocol> simulate;  // the simulated box's command set
+    std::vector<Protocol> commandSets; // what the box speaks: only their lines reach it
+    QString simulateName;              // as the operator wrote it
     quint16 port = DefaultPort;
     QHostAddress address;
     QString listenName; // as the operator wrote it

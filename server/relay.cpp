@@ -5,6 +5,7 @@
 #include "cipher/encrypted_text.h"
 #include "log.h"
 
+#include <algorithm>
 #include <vector>
 
 using serverlog::shown;
@@ -32,7 +33,8 @@ QHostAddress plainAddress(const QHostAddress& address)
     return address;
 }
 
-Relay::Relay(BoxLink& box, const QString& key, const ClientLimits& limits)
+Relay::Relay(BoxLink& box, const QString& key, const ClientLimits& limits,
+             std::vector<Protocol> commandSets)
     : box_(box), key_(key), limits_(limits),
       intake_(
           limits.threads,
@@ -48,13 +50,10 @@ Relay::Relay(BoxLink& box, const QString& key, const ClientLimits& limits)
           keyRunner_.runLater(KeyPool::RefillDelayMs, std::move(job), std::move(done));
       })
 {
+    commandSets_ = std::move(commandSets);
     reportKeys_.prepare(key_);
     QObject::connect(&server_, &QTcpServer::newConnection, [this] { accept(); });
     box_.onAnswer = [this](const QByteArray& burst) { report(burst, "box answer"); };
-    box_.onBack = [this] {
-        boxLine_.clear();
-        boxLineTooLong_ = false;
-    };
     intake_.admit = [this](int clientId, const QByteArray& message) {
         return admit(clientId, message);
     };
@@ -235,6 +234,15 @@ void Relay::takeMessage(Client& client, const QByteArray& message)
                              .arg(message.size()));
         return;
     }
+    // openssl enc -d refuses a header that is not "Salted__"; and a header with no text after it
+    // carries no command, yet its salt would take a place in the memory of salts.
+    const qsizetype textBytes = message.size() / 4 * 3 - message.count('=') - HeaderBytes;
+    if (!QByteArray::fromBase64(message.left(12)).startsWith("Salted__") || textBytes <= 0) {
+        serverlog::event(
+            QString("%1: a message %2 dropped")
+                .arg(client.name, textBytes <= 0 ? "without text" : "with a damaged header"));
+        return;
+    }
     intake_.enqueue(client.id, message);
 }
 
@@ -300,37 +308,64 @@ void Relay::applyDecrypted(int clientId, const QByteArray& message, const QStrin
         acceptedSalts_.remember(salt);
         serverlog::event(
             QString("%1: text received \"%2\"").arg(client.name).arg(shown(text.toLatin1())));
-        toBox(text.toLatin1());
+        takeText(client, text);
     }
     retireIfDone(client);
 }
 
-void Relay::toBox(const QByteArray& text)
+// Typed keys and commands alike join the client's line; a backspace takes back its last
+// character. A carriage return ends the line: a command of the box's sets goes to the box whole,
+// anything else is dropped.
+void Relay::takeText(Client& client, const QString& text)
 {
-    if (text.isEmpty())
+    for (const QChar c : text) {
+        if (c == '\r') {
+            takeLine(client);
+        } else if (c == '\b') {
+            client.line.chop(1);
+        } else if (c != '\n') {
+            if (client.line.size() < MaxCommandBytes)
+                client.line += char(c.unicode());
+            else
+                client.lineTooLong = true;
+        }
+    }
+}
+
+void Relay::takeLine(Client& client)
+{
+    const QByteArray line = std::exchange(client.line, {});
+    const bool tooLong = std::exchange(client.lineTooLong, false);
+    const bool isCommand =
+        !tooLong && std::any_of(commandSets_.begin(), commandSets_.end(),
+                                [&](Protocol set) { return isCommandLine(set, line); });
+    if (isCommand) {
+        toBox(line);
         return;
+    }
+    ++client.refusedSince;
+    if (client.lastRefusal.isValid() && client.lastRefusal.elapsed() < RefusalLogMs)
+        return;
+    serverlog::event(QString("%1: \"%2\" is no command of the box%3; not sent to the box")
+                         .arg(client.name, shown(line + (tooLong ? "..." : "")))
+                         .arg(client.refusedSince > 1
+                                  ? QString(" (%1 lines refused since the last one logged)")
+                                        .arg(client.refusedSince - 1)
+                                  : QString()));
+    client.refusedSince = 0;
+    client.lastRefusal.start();
+}
+
+void Relay::toBox(const QByteArray& line)
+{
+    const QByteArray text = line + '\r';
     if (!box_.write(text)) {
         serverlog::event(QString("box is gone: \"%1\" not sent").arg(shown(text)));
-        boxLine_.clear();
-        boxLineTooLong_ = false;
         return;
     }
     serverlog::event(QString("to the box: \"%1\"").arg(shown(text)));
-    // The box takes a line at its carriage return and does not edit it: a backspace is one
-    // more character of the line, which then is no command we know.
-    for (const char c : text) {
-        if (c != '\r') {
-            if (boxLine_.size() < MaxCommandBytes)
-                boxLine_ += c;
-            else
-                boxLineTooLong_ = true;
-            continue;
-        }
-        if (!boxLineTooLong_ && changesBoxState(boxLine_))
-            report(boxLine_ + '\r', "state report");
-        boxLine_.clear();
-        boxLineTooLong_ = false;
-    }
+    if (changesBoxState(line))
+        report(text, "state report");
 }
 
 void Relay::report(const QByteArray& text, const QString& what)

@@ -10,6 +10,9 @@
 #include "seen_salts.h"
 #include "thread_runner.h"
 
+#include "boxprotocol/command_set.h"
+
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QTcpServer>
@@ -38,7 +41,9 @@ QHostAddress plainAddress(const QHostAddress& address);
 
 class Relay {
 public:
-    Relay(BoxLink& box, const QString& key, const ClientLimits& limits);
+    // Only whole lines of the given command sets reach the box.
+    Relay(BoxLink& box, const QString& key, const ClientLimits& limits,
+          std::vector<Protocol> commandSets);
     ~Relay();
 
     // False, with the reason, when the address cannot be listened on.
@@ -64,14 +69,23 @@ private:
         bool throttled = false;        // not read nor decrypted until the next second
         bool throttledBefore = false;  // throttled in the second before: logged then
         bool closing = false;          // the server is stopping
+        // The client's own line, gathered until its carriage return: no other client's text
+        // comes between, and only a whole command goes to the box.
+        QByteArray line;
+        bool lineTooLong = false;
+        QElapsedTimer lastRefusal; // lines refused are logged at most once a second
+        int refusedSince = 0;
     };
 
     // A client is read while its queue has room; one read adds at most this many bytes, a few
     // messages, beyond Intake::MaxQueuedPerSource.
     static constexpr qint64 ReadChunkBytes = 256;
     static constexpr int RateWindowMs = 1000;
-    // Longer than any command; what the box's line holds beyond this is no command we report.
+    // Longer than any command; a line longer than this is no command.
     static constexpr qsizetype MaxCommandBytes = 64;
+    static constexpr int RefusalLogMs = 1000;
+    // "Salted__" and the salt.
+    static constexpr qsizetype HeaderBytes = 16;
 
     void accept();
     bool isAllowed(const QHostAddress& address) const;
@@ -84,7 +98,9 @@ private:
     void newSecond();
     void hungUp(Client& client);
     void retireIfDone(Client& client);
-    void toBox(const QByteArray& text);
+    void takeText(Client& client, const QString& text);
+    void takeLine(Client& client);
+    void toBox(const QByteArray& line);
     void report(const QByteArray& text, const QString& what);
     void drop(Client& client);
 
@@ -103,6 +119,5 @@ private:
     ThreadRunner keyRunner_{1};
     std::map<int, Client*> clients_;
     int nextClientId_ = 1;
-    QByteArray boxLine_; // the box's current line, as far as we have written it
-    bool boxLineTooLong_ = false;
+    std::vector<Protocol> commandSets_;
 };

@@ -55,6 +55,28 @@ TEST(CommandSets, AReplyNamesEachFocusOnceStereoFormsFirst)
     }
 }
 
+TEST(CommandSets, AWholeLineIsACommandOnlyInTheGrammarOfItsSet)
+{
+    const std::pair<Protocol, std::vector<const char*>> commands[] = {
+        {Protocol::Otrsp,
+         {"TX1", "RX2R", "AUX14", "AUX1255", "AUX2104", "AUX100", "?AUX1", "?NAME", "?", "?FW",
+          "VMONO1", "?VLATCH", "ECR01", "?ECR0"}},
+        {Protocol::Mk2r, {"FT1", "FRS", "AS215", "AS100", "V"}},
+    };
+    const std::pair<Protocol, std::vector<const char*>> others[] = {
+        {Protocol::Otrsp,
+         {"AUX1256", "AUX3", "AUX1", "AUX11234", "AUX1-1", "T", "TXRX2", "aux14", "V", "?V",
+          "VMONO 1", "FT1", "TX1\r", ""}},
+        {Protocol::Mk2r, {"AS14", "AS216", "AS1015", "TX1", "?NAME", "VMONO1", "FR"}},
+    };
+    for (const auto& [set, lines] : commands)
+        for (const char* line : lines)
+            EXPECT_TRUE(isCommandLine(set, line)) << line;
+    for (const auto& [set, lines] : others)
+        for (const char* line : lines)
+            EXPECT_FALSE(isCommandLine(set, line)) << line;
+}
+
 TEST(BoxModel, AnOtrspBoxAnswersItsQueriesAndEchoesOthersAnMk2rBoxOnlyItsVersionOrAnError)
 {
     BoxModel otrsp(Protocol::Otrsp);

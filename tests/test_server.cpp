@@ -112,8 +112,8 @@ TEST(ServerWithSimulatedBox, StrangersClientsBeyondMaxClientsAndBeyondTheTextBou
     EXPECT_EQ(atBound.receive(1), QStringList{"FT1\r"});
 
     Client later(server.port()); // a dropped client's place is free again
-    later.sendText("XY\r");
-    EXPECT_EQ(later.receive(1), QStringList{"EXY\r"}) << "the simulated MK2R box's answer";
+    later.sendText("V\r");
+    EXPECT_EQ(later.receive(1), QStringList{"MK2R simulator version 1.2\r"});
 }
 
 // The server on a link to a pty, so that another pty can replace the box.
@@ -158,6 +158,34 @@ TEST_F(ServerOnPty, SplitAndBatchedMessagesReachTheBoxWholeAndAnotherKeysDoNot)
     EXPECT_EQ(pty->read(1, 200), "");
     client.sendText("TX2\r");
     EXPECT_EQ(pty->read(4), "TX2\r");
+}
+
+TEST_F(ServerOnPty, OnlyEachClientsWholeCommandLinesReachTheBox)
+{
+    ASSERT_TRUE(server.waitForLog("box opened"));
+    // Keys typed by two operators at once: each client's line is its own.
+    Client other(server.port());
+    for (const char* key : {"T", "X", "3", "\b", "2"})
+        client.sendText(key);
+    other.sendText("RX2\r");
+    EXPECT_EQ(pty->read(4), "RX2\r");
+    client.sendText("\r");
+    EXPECT_EQ(pty->read(4), "TX2\r");
+
+    // What is no command of the box, or no whole line, never reaches it.
+    other.sendText("HELLO\r");
+    other.sendText("AUX1");
+    EXPECT_TRUE(server.waitForLog("\"HELLO\" is no command of the box"));
+    QByteArray keyless = "Salted__12345678";
+    keyless += char(0x41);
+    other.send(keyless.toBase64() + QByteArray("Salted_P87654321RX1\r").toBase64() +
+               QByteArray("Salted__abcdefgh").toBase64());
+    EXPECT_TRUE(server.waitForLog("a message without text dropped"));
+    EXPECT_TRUE(server.log().contains("a message with a damaged header dropped"));
+    other.socket.disconnectFromHost();
+    EXPECT_TRUE(server.waitForLog("client 2 disconnected"));
+    client.sendText("?FW\r");
+    EXPECT_EQ(pty->read(4), "?FW\r") << "nothing came before it";
 }
 
 TEST_F(ServerOnPty, BoxAnswersAreRelayedTheBoxMayGoAndComeBackAndReplaysAreRefused)
@@ -212,12 +240,12 @@ TEST(ServerWithSimulatedBox, AFloodingClientNeitherStarvesAnotherNorEscapesItsRa
     // Well-formed messages of random text: each costs the server one key derivation.
     constexpr int FloodMessages = 300;
     QRandomGenerator random(20240601); // fixed random start
-    const QByteArray base64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     QByteArray flood;
     for (int i = 0; i < FloodMessages; ++i) {
-        flood += EncryptedTextPrefix;
-        for (int c = 0; c < 34; ++c)
-            flood += base64[random.bounded(64)];
+        QByteArray message = "Salted__";
+        for (int c = 0; c < 25; ++c)
+            message += char(random.bounded(256));
+        flood += message.toBase64();
     }
     flooder.send(flood);
     honest.sendText("TX1\r");
@@ -267,6 +295,7 @@ TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
     ASSERT_EQ(given.outcome, ParsedCommandLine::Outcome::Run) << given.text.toStdString();
     const ServerOptions& options = given.options;
     EXPECT_EQ(options.simulate, Protocol::Mk2r);
+    EXPECT_EQ(options.commandSets, std::vector{Protocol::Mk2r}) << "the simulated box's";
     EXPECT_EQ(options.port, 0);
     EXPECT_EQ(options.address, QHostAddress(QHostAddress::Any)) << "IPv6 and IPv4";
     const QList<QPair<QHostAddress, int>> allowed = {{QHostAddress("10.1.2.0"), 24},
@@ -282,6 +311,9 @@ TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
     const ParsedCommandLine plain = parse({"--device", "/dev/ttyUSB0"});
     EXPECT_EQ(plain.options.device, "/dev/ttyUSB0");
     EXPECT_FALSE(plain.options.simulate);
+    EXPECT_EQ(plain.options.commandSets, (std::vector{Protocol::Otrsp, Protocol::Mk2r}));
+    EXPECT_EQ(parse({"--device", "/dev/ttyS0", "--protocol", "OTRSP"}).options.commandSets,
+              std::vector{Protocol::Otrsp});
     EXPECT_EQ(plain.options.port, 9876);
     EXPECT_EQ(plain.options.address, QHostAddress(QHostAddress::LocalHost));
     EXPECT_EQ(plain.options.limits.maxClients * 100 + plain.options.limits.maxRate, 850);
@@ -292,6 +324,8 @@ TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
         {{"--device", "/dev/ttyS0", "--simulate", "otrsp"}, "name the box"},
         {{"--simulate", "ft8"}, "--simulate takes otrsp or mk2r, not ft8"},
         {{"--simulate", "otrsp", "--port", "65536"}, "--port takes"},
+        {{"--device", "/dev/ttyS0", "--protocol", "ft8"}, "--protocol takes otrsp, mk2r or both"},
+        {{"--simulate", "otrsp", "--protocol", "mk2r"}, "--protocol mk2r is not the simulated"},
         {{"--simulate", "otrsp", "--listen", "station"}, "--listen takes"},
         {{"--simulate", "otrsp", "--allow", "10.0.0.0/33"}, "--allow takes"},
         {{"--simulate", "otrsp", "--max-clients", "0"}, "--max-clients takes"},
