@@ -32,6 +32,16 @@ void Intake::forget(int source)
     queues_.erase(source);
 }
 
+qsizetype Intake::keepFirst(int source, qsizetype count)
+{
+    const auto queue = queues_.find(source);
+    if (queue == queues_.end() || qsizetype(queue->second.size()) <= count)
+        return 0;
+    const qsizetype dropped = qsizetype(queue->second.size()) - count;
+    queue->second.resize(std::size_t(count));
+    return dropped;
+}
+
 void Intake::pump()
 {
     // Round robin: the first source after the one served last that has a message it may start.

@@ -60,6 +60,8 @@ public:
     bool isEmpty(int source) const;
     // Drops what the source still has queued; its messages already started are still applied.
     void forget(int source);
+    // Keeps the source's first `count` queued messages and drops the rest; how many went.
+    qsizetype keepFirst(int source, qsizetype count);
     // Takes messages while there is room in flight.
     void pump();
     int inFlight() const { return int(inFlight_.size()); }

@@ -13,6 +13,8 @@ bool parseNetwork(const QString& text, QPair<QHostAddress, int>* network)
 {
     QHostAddress address;
     int bits = -1;
+    if (text.startsWith('/'))
+        return false; // an address is needed before the bits
     if (text.contains('/')) {
         *network = QHostAddress::parseSubnet(text);
         if (network->second < 0)
@@ -166,6 +168,10 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     // "::" takes IPv4 clients too, as on most servers; they arrive as IPv4-mapped addresses.
     if (options.address == QHostAddress(QHostAddress::AnyIPv6))
         options.address = QHostAddress(QHostAddress::Any);
+    if (options.address.protocol() == QAbstractSocket::IPv6Protocol &&
+        plainAddress(options.address).protocol() == QAbstractSocket::IPv4Protocol)
+        return usageError("--listen takes an IPv4 address as such: " +
+                          plainAddress(options.address).toString() + ", not " + options.listenName);
     options.keyFile = parser.value(keyFile);
     for (const QString& text : parser.values(allow)) {
         QPair<QHostAddress, int> network;
@@ -182,8 +188,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     if (!ok)
         return usageError("--max-rate takes a number of messages a second, 1 or more");
     options.limits.threads = positiveNumber(parser, threads, &ok);
-    if (!ok)
-        return usageError("--threads takes a number of threads, 1 or more");
+    const int mostThreads = 4 * QThread::idealThreadCount();
+    if (!ok || options.limits.threads > mostThreads)
+        return usageError(QString("--threads takes a number of threads, 1 to %1 (four for each "
+                                  "core)")
+                              .arg(mostThreads));
     options.logFile = parser.value(logFile);
     options.quiet = parser.isSet(quiet);
     return parsed;

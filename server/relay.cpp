@@ -33,6 +33,20 @@ QHostAddress plainAddress(const QHostAddress& address)
     return address;
 }
 
+bool isAllowed(const QList<QPair<QHostAddress, int>>& allow, const QHostAddress& client)
+{
+    if (allow.isEmpty())
+        return true;
+    const bool isIpv4 = client.protocol() == QAbstractSocket::IPv4Protocol;
+    const QHostAddress mapped(client.toIPv6Address());
+    for (const QPair<QHostAddress, int>& network : allow)
+        if (client.isInSubnet(network) ||
+            (isIpv4 && network.first.protocol() == QAbstractSocket::IPv6Protocol &&
+             mapped.isInSubnet(network)))
+            return true;
+    return false;
+}
+
 Relay::Relay(BoxLink& box, const QString& key, const ClientLimits& limits,
              std::vector<Protocol> commandSets)
     : box_(box), key_(key), limits_(limits),
@@ -41,8 +55,8 @@ Relay::Relay(BoxLink& box, const QString& key, const ClientLimits& limits,
           [this](std::function<void()> job, std::function<void()> done) {
               decryptRunner_.run(std::move(job), std::move(done));
           },
-          [key](const QByteArray& message) {
-              return DecryptText(QString::fromLatin1(message), key);
+          [this](const QByteArray& message) {
+              return DecryptText(QString::fromLatin1(message), this->key());
           },
           [this](int clientId, const QByteArray& message, const QString& text,
                  const QString& failure) { applyDecrypted(clientId, message, text, failure); }),
@@ -67,6 +81,21 @@ Relay::~Relay()
     shutdown();
     for (auto& [id, client] : clients_)
         delete client;
+}
+
+QString Relay::key() const
+{
+    const std::lock_guard lock(keyMutex_);
+    return key_;
+}
+
+void Relay::setKey(const QString& key)
+{
+    {
+        const std::lock_guard lock(keyMutex_);
+        key_ = key;
+    }
+    reportKeys_.prepare(key);
 }
 
 bool Relay::listen(const QHostAddress& address, quint16 port, QString* reason)
@@ -96,7 +125,7 @@ void Relay::accept()
     while (QTcpSocket* socket = server_.nextPendingConnection()) {
         const QHostAddress peer = plainAddress(socket->peerAddress());
         QString refusal;
-        if (!isAllowed(peer))
+        if (!isAllowed(limits_.allow, peer))
             refusal = "its address is not in --allow";
         else if (clients_.size() >= std::size_t(limits_.maxClients))
             refusal =
@@ -139,16 +168,6 @@ void Relay::accept()
     }
 }
 
-bool Relay::isAllowed(const QHostAddress& address) const
-{
-    if (limits_.allow.isEmpty())
-        return true;
-    for (const QPair<QHostAddress, int>& network : limits_.allow)
-        if (address.isInSubnet(network))
-            return true;
-    return false;
-}
-
 void Relay::hungUp(Client& client)
 {
     if (client.closing) {
@@ -156,7 +175,22 @@ void Relay::hungUp(Client& client)
         return;
     }
     client.hungUp = true;
-    readFrom(client);
+    // What it sent before it hung up is carried out, a few whole messages at most (a client may
+    // send one command and close at once); the rest is dropped, so that a client that floods and
+    // leaves does not keep the server busy after it has gone.
+    if (!client.incoming.append(client.socket->readAll()))
+        client.incoming.clear();
+    while (client.incoming.hasComplete())
+        takeMessage(client, client.incoming.takeNext());
+    const QByteArray tail = client.incoming.takeTail();
+    if (!tail.isEmpty())
+        takeMessage(client, tail);
+    if (const qsizetype dropped = intake_.keepFirst(client.id, MaxMessagesAfterHangUp))
+        serverlog::event(
+            QString("%1 hung up: %2 of its messages dropped unread").arg(client.name).arg(dropped));
+    client.tailQuiet.stop();
+    intake_.pump();
+    retireIfDone(client);
 }
 
 void Relay::retireIfDone(Client& client)
@@ -179,13 +213,15 @@ void Relay::drop(Client& client)
 
 void Relay::readFrom(Client& client)
 {
-    if (client.gone)
+    if (client.gone || client.hungUp)
         return;
     if (client.closing) {
         client.socket->readAll(); // what comes after the close is not carried out
         return;
     }
+    bool readSome = false;
     while (!client.throttled && intake_.hasRoom(client.id) && client.socket->bytesAvailable() > 0) {
+        readSome = true;
         if (!client.incoming.append(client.socket->read(ReadChunkBytes))) {
             serverlog::event(QString("%1 sent more than %2 bytes of unfinished text, no whole "
                                      "message: disconnected")
@@ -202,16 +238,13 @@ void Relay::readFrom(Client& client)
         while (client.incoming.hasComplete())
             takeMessage(client, client.incoming.takeNext());
     }
-    const bool allRead = client.socket->bytesAvailable() == 0;
-    if (client.hungUp && allRead) {
-        // No more bytes will come: an unpadded last message is whole now.
-        const QByteArray tail = client.incoming.takeTail();
-        if (!tail.isEmpty())
-            takeMessage(client, tail);
-    } else if (allRead && client.incoming.tailMayBeComplete()) {
-        client.tailQuiet.start(MessageStream::TailQuietMs);
-    } else {
-        client.tailQuiet.stop();
+    // The quiet that makes an unpadded last message whole is the client's own: other clients'
+    // reads leave its timer alone.
+    if (readSome) {
+        if (client.socket->bytesAvailable() == 0 && client.incoming.tailMayBeComplete())
+            client.tailQuiet.start(MessageStream::TailQuietMs);
+        else
+            client.tailQuiet.stop();
     }
     intake_.pump();
     retireIfDone(client);
@@ -230,6 +263,13 @@ void Relay::takeMessage(Client& client, const QByteArray& message)
 {
     if (!isWellFormedMessage(message)) {
         serverlog::event(QString("%1: %2 characters that are no encrypted text dropped")
+                             .arg(client.name)
+                             .arg(message.size()));
+        return;
+    }
+    if (message.size() > MaxMessageCharacters) {
+        serverlog::event(QString("%1: a message of %2 characters, longer than any command line, "
+                                 "dropped")
                              .arg(client.name)
                              .arg(message.size()));
         return;
@@ -380,14 +420,23 @@ void Relay::report(const QByteArray& text, const QString& what)
     }
     QByteArray message;
     try {
-        message = reportKeys_.encrypt(QString::fromLatin1(text), key_).toLatin1();
+        message = reportKeys_.encrypt(QString::fromLatin1(text), key()).toLatin1();
     } catch (const CipherError& error) {
         serverlog::event(QString("%1 \"%2\" not encrypted, not sent: %3")
                              .arg(what, shown(text), error.description()));
         return;
     }
-    for (Client* client : listeners)
+    for (Client* client : listeners) {
         client->socket->write(message);
+        if (client->socket->bytesToWrite() > MaxUnsentBytes) {
+            serverlog::event(QString("%1 does not read what it is sent: more than %2 bytes wait "
+                                     "for it; disconnected")
+                                 .arg(client->name)
+                                 .arg(MaxUnsentBytes));
+            client->socket->abort();
+            drop(*client);
+        }
+    }
     serverlog::event(
         QString("%1 \"%2\" sent to %3 client(s)").arg(what, shown(text)).arg(listeners.size()));
 }

@@ -19,6 +19,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <map>
+#include <mutex>
 #include <unordered_set>
 
 // Who may connect and how much work one client may cause.
@@ -39,6 +40,10 @@ struct ClientLimits {
 // ::ffff:a.b.c.d, and is the IPv4 address a.b.c.d for --allow and the log.
 QHostAddress plainAddress(const QHostAddress& address);
 
+// True when the client's plain address is in one of the networks, or none is named. An IPv6
+// network takes the IPv4 clients whose mapped address it holds (::/0 takes every client).
+bool isAllowed(const QList<QPair<QHostAddress, int>>& allow, const QHostAddress& client);
+
 class Relay {
 public:
     // Only whole lines of the given command sets reach the box.
@@ -49,6 +54,8 @@ public:
     // False, with the reason, when the address cannot be listened on.
     bool listen(const QHostAddress& address, quint16 port, QString* reason);
     quint16 port() const { return server_.serverPort(); }
+    // From now on messages are read, and reports written, under this key.
+    void setKey(const QString& key);
     // Stops listening and closes every connection after what is queued for it has gone.
     void shutdown();
 
@@ -86,9 +93,14 @@ private:
     static constexpr int RefusalLogMs = 1000;
     // "Salted__" and the salt.
     static constexpr qsizetype HeaderBytes = 16;
+    // The Base64 of a header and the longest command line.
+    static constexpr qsizetype MaxMessageCharacters = (HeaderBytes + MaxCommandBytes + 2) / 3 * 4;
+    // Whole messages of a client that hung up that are still carried out.
+    static constexpr qsizetype MaxMessagesAfterHangUp = 4;
+    // Reports and answers waiting for a client that does not read them.
+    static constexpr qint64 MaxUnsentBytes = qint64(64) * 1024;
 
     void accept();
-    bool isAllowed(const QHostAddress& address) const;
     void readFrom(Client& client);
     void readAll();
     void takeMessage(Client& client, const QByteArray& message);
@@ -105,7 +117,10 @@ private:
     void drop(Client& client);
 
     BoxLink& box_;
+    // Read by the decrypting threads, changed on the event loop.
+    mutable std::mutex keyMutex_;
     QString key_;
+    QString key() const;
     ClientLimits limits_;
     QTcpServer server_;
     Intake intake_;

@@ -328,6 +328,11 @@ TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
         {{"--simulate", "otrsp", "--protocol", "mk2r"}, "--protocol mk2r is not the simulated"},
         {{"--simulate", "otrsp", "--listen", "station"}, "--listen takes"},
         {{"--simulate", "otrsp", "--allow", "10.0.0.0/33"}, "--allow takes"},
+        {{"--simulate", "otrsp", "--allow", "/0"}, "--allow takes"},
+        {{"--simulate", "otrsp", "--threads", "1000"}, "--threads takes a number of threads, 1 to"},
+        {{"--simulate", "otrsp", "--listen", "::ffff:127.0.0.1"},
+         "--listen takes an IPv4 address "
+         "as such: 127.0.0.1"},
         {{"--simulate", "otrsp", "--max-clients", "0"}, "--max-clients takes"},
         {{"--simulate", "otrsp", "--max-rate", "x"}, "--max-rate takes"},
         {{"--simulate", "otrsp", "--threads", "-1"}, "--threads takes"},
@@ -339,6 +344,14 @@ TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
         EXPECT_EQ(parsed.outcome, ParsedCommandLine::Outcome::UsageError) << text;
         EXPECT_TRUE(parsed.text.startsWith(text)) << parsed.text.toStdString();
     }
+    // Under --listen ::, IPv4 clients are matched by an IPv6 network that maps them.
+    const QHostAddress client("192.168.1.20");
+    EXPECT_TRUE(isAllowed({}, client));
+    EXPECT_TRUE(isAllowed({{QHostAddress("::"), 0}}, client));
+    EXPECT_TRUE(isAllowed(allowed.mid(1, 1), client));
+    EXPECT_FALSE(isAllowed(allowed.mid(0, 1), client));
+    EXPECT_FALSE(isAllowed({{QHostAddress("2001:db8::"), 32}}, client));
+
     const ParsedCommandLine help = parse({"--help"});
     EXPECT_EQ(help.outcome, ParsedCommandLine::Outcome::ShowHelp);
     EXPECT_TRUE(help.text.contains("--max-rate <n>"));
