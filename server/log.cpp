@@ -61,8 +61,8 @@ QString shown(const QByteArray& bytes)
         const auto byte = static_cast<unsigned char>(c);
         if (byte == '\r')
             out += "\\r";
-        else if (byte == '\\')
-            out += "\\\\";
+        else if (byte == '\\' || byte == '"')
+            out += QString("\\") + QChar(byte);
         else if (byte < 32 || byte >= 127)
             out += "\\x" + QString::number(byte, 16).rightJustified(2, '0').toUpper();
         else

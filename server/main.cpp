@@ -9,12 +9,15 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QFileInfo>
 #include <QSocketNotifier>
+#include <QStringDecoder>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -37,40 +40,93 @@ int fatal(const QString& message)
     return 1;
 }
 
+// Takes the variable out of the environment and wipes its text where the process started with
+// it, which /proc/PID/environ shows to the user's other processes for as long as it runs.
+void scrubEnvironment(const char* name)
+{
+    const std::size_t nameLength = std::strlen(name);
+    char* entry = nullptr;
+    for (char** variable = environ; *variable; ++variable)
+        if (std::strncmp(*variable, name, nameLength) == 0 && (*variable)[nameLength] == '=')
+            entry = *variable;
+    ::unsetenv(name);
+    if (entry)
+        std::memset(entry, 0, std::strlen(entry));
+}
+
 // The key: from the file, else from ZEPHRIN_KEY, else the default with a warning. Never from
 // the command line, where every user sees it in `ps`.
-bool readKey(const QString& keyFile, QString* key, QString* failure)
+// Where the key came from: a file is read again on SIGHUP; the environment is read once and
+// cleared, so that the key does not stay in /proc/PID/environ.
+enum class KeySource { File, Environment, Default };
+
+bool readKeyFile(const QString& keyFile, QString* key, QString* failure)
+{
+    const QString advice = "Put the key alone on the first line of a plain file and let only "
+                           "this user read it (chmod 600)";
+    struct stat info {};
+    if (::stat(QFile::encodeName(keyFile).constData(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        *failure = QString("the key file %1 is no plain file (a FIFO, a device or a folder). %2")
+                       .arg(keyFile, advice);
+        return false;
+    }
+    QFile file(keyFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *failure =
+            QString("cannot read the key file %1: %2. %3").arg(keyFile, file.errorString(), advice);
+        return false;
+    }
+    if (file.size() > MaxKeyFileBytes) {
+        *failure = QString("the key file %1 holds more than %2 bytes, which is no key. %3")
+                       .arg(keyFile)
+                       .arg(MaxKeyFileBytes)
+                       .arg(advice);
+        return false;
+    }
+    QByteArray text = file.read(MaxKeyFileBytes);
+    const qsizetype lineEnd = text.indexOf('\n');
+    if (lineEnd >= 0)
+        text.truncate(lineEnd);
+    if (text.endsWith('\r'))
+        text.chop(1);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8(text);
+    if (utf8.hasError()) {
+        *failure = QString("the key file %1 is not UTF-8 text. Write the same key as in "
+                           "Zephrin's \"Change Encryption Key\" there with a text editor")
+                       .arg(keyFile);
+        return false;
+    }
+    if (decoded.isEmpty()) {
+        *failure = QString("the key file %1 holds no key on its first line. Write the same "
+                           "key as in Zephrin's \"Change Encryption Key\" there")
+                       .arg(keyFile);
+        return false;
+    }
+    if (info.st_mode & (S_IWGRP | S_IWOTH))
+        serverlog::warning(QString("zephrin-server: warning: other users can change the key "
+                                   "file %1; let only this user write it: chmod 600 %1")
+                               .arg(keyFile));
+    else if (info.st_mode & (S_IRGRP | S_IROTH))
+        serverlog::warning(QString("zephrin-server: warning: other users can read the key "
+                                   "file %1; make it readable by this user only: chmod 600 %1")
+                               .arg(keyFile));
+    *key = decoded;
+    return true;
+}
+
+// The key: from the file, else from ZEPHRIN_KEY, else the default with a warning. Never from
+// the command line, where every user sees it in `ps`.
+bool readKey(const QString& keyFile, QString* key, KeySource* source, QString* failure)
 {
     if (!keyFile.isEmpty()) {
-        QFile file(keyFile);
-        if (!file.open(QIODevice::ReadOnly)) {
-            *failure = QString("cannot read the key file %1: %2. Put the key on the file's "
-                               "first line and let only this user read it (chmod 600)")
-                           .arg(keyFile, file.errorString());
-            return false;
-        }
-        QByteArray text = file.read(MaxKeyFileBytes);
-        const qsizetype lineEnd = text.indexOf('\n');
-        if (lineEnd >= 0)
-            text.truncate(lineEnd);
-        if (text.endsWith('\r'))
-            text.chop(1);
-        if (text.isEmpty()) {
-            *failure = QString("the key file %1 holds no key on its first line. Write the same "
-                               "key as in Zephrin's \"Change Encryption Key\" there")
-                           .arg(keyFile);
-            return false;
-        }
-        const QFile::Permissions others = QFile::ReadGroup | QFile::ReadOther;
-        if (QFileInfo(keyFile).permissions() & others)
-            serverlog::warning(QString("zephrin-server: warning: other users can read the key "
-                                       "file %1; make it readable by this user only: chmod 600 %1")
-                                   .arg(keyFile));
-        *key = QString::fromUtf8(text);
-        return true;
+        *source = KeySource::File;
+        return readKeyFile(keyFile, key, failure);
     }
     const QByteArray fromEnvironment = qgetenv("ZEPHRIN_KEY");
+    scrubEnvironment("ZEPHRIN_KEY");
     if (!fromEnvironment.isEmpty()) {
+        *source = KeySource::Environment;
         *key = QString::fromUtf8(fromEnvironment);
         return true;
     }
@@ -79,11 +135,13 @@ bool readKey(const QString& keyFile, QString* key, QString* failure)
                 "key as in Zephrin's \"Change Encryption Key\" with --key-file FILE (a file "
                 "readable by this user only) or the environment variable ZEPHRIN_KEY")
             .arg(DefaultKey));
+    *source = KeySource::Default;
     *key = DefaultKey;
     return true;
 }
 
-// SIGINT and SIGTERM only write a byte; the event loop reads it and stops in good order.
+// SIGINT, SIGTERM and SIGHUP only write a byte; the event loop reads it and stops in good order,
+// or reads the key again.
 int signalPipe[2] = {-1, -1};
 
 void signalArrived(int number)
@@ -102,6 +160,7 @@ bool catchStopSignals()
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     return true;
 }
@@ -131,18 +190,36 @@ int main(int argc, char** argv)
                              "this user may write to")
                          .arg(options.logFile, failure));
 
+    // A core dump would hold the key.
+    ::prctl(PR_SET_DUMPABLE, 0);
     QString key;
-    if (!readKey(options.keyFile, &key, &failure))
+    KeySource keySource = KeySource::Default;
+    if (!readKey(options.keyFile, &key, &keySource, &failure))
         return fatal(failure);
     if (!catchStopSignals())
         return fatal("cannot set up the signal handling; is the system out of descriptors?");
     QSocketNotifier stopSignal(signalPipe[0], QSocketNotifier::Read);
     int stoppedBy = 0;
+    Relay* running = nullptr;
     QObject::connect(&stopSignal, &QSocketNotifier::activated, [&] {
         char number = 0;
-        if (::read(signalPipe[0], &number, 1) == 1)
+        if (::read(signalPipe[0], &number, 1) != 1)
+            return;
+        if (number != SIGHUP) {
             stoppedBy = static_cast<unsigned char>(number);
-        QCoreApplication::quit();
+            QCoreApplication::quit();
+        } else if (keySource != KeySource::File) {
+            serverlog::event(QString("SIGHUP: the key %1 stays; a key in --key-file is read again "
+                                     "on SIGHUP")
+                                 .arg(keySource == KeySource::Environment
+                                          ? "read once from ZEPHRIN_KEY"
+                                          : "\"" + QString(DefaultKey) + "\""));
+        } else if (QString again, why; !readKeyFile(options.keyFile, &again, &why)) {
+            serverlog::warning("zephrin-server: SIGHUP: the key in use stays: " + why);
+        } else if (running) {
+            running->setKey(again);
+            serverlog::event("SIGHUP: the key was read again from " + options.keyFile);
+        }
     });
 
     std::unique_ptr<BoxLink> box;
@@ -151,6 +228,7 @@ int main(int argc, char** argv)
     else
         box = std::make_unique<SerialBox>(options.device);
     Relay relay(*box, key, options.limits, options.commandSets);
+    running = &relay;
     if (!relay.listen(options.address, options.port, &failure))
         return fatal(QString("cannot listen on %1 port %2: %3. Stop the program that uses the "
                              "port or choose another with --port")

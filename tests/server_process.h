@@ -40,6 +40,7 @@ public:
         EXPECT_EQ(process_.exitCode(), 0);
     } // QProcess kills a server that did not stop
     quint16 port() const { return port_; }
+    qint64 pid() const { return process_.processId(); }
     bool waitForLog(const QString& text, int timeoutMs = 5000)
     {
         return pumpUntil([&] { return log().contains(text); }, timeoutMs);

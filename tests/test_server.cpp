@@ -13,7 +13,9 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <csignal>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -173,9 +175,9 @@ TEST_F(ServerOnPty, OnlyEachClientsWholeCommandLinesReachTheBox)
     EXPECT_EQ(pty->read(4), "TX2\r");
 
     // What is no command of the box, or no whole line, never reaches it.
-    other.sendText("HELLO\r");
+    other.sendText("HE\"LO\r");
     other.sendText("AUX1");
-    EXPECT_TRUE(server.waitForLog("\"HELLO\" is no command of the box"));
+    EXPECT_TRUE(server.waitForLog(R"("HE\"LO" is no command of the box)")) << "quotes escaped";
     QByteArray keyless = "Salted__12345678";
     keyless += char(0x41);
     other.send(keyless.toBase64() + QByteArray("Salted_P87654321RX1\r").toBase64() +
@@ -273,6 +275,45 @@ TEST(ServerWithSimulatedBox, AClientPastItsRateWaitsForTheNextSecondAndIsThenSer
     EXPECT_EQ(client.receive(1), QStringList{"TX2\r"});
     EXPECT_TRUE(server.waitForLog("sends more than 1 messages a second"));
     EXPECT_EQ(client.receive(1, 3000), QStringList{"RX2\r"});
+}
+
+TEST(ServerWithSimulatedBox, AKeyFileIsReadAgainOnSighupAndAKeyInTheEnvironmentIsNotLeftThere)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("key");
+    const auto writeKey = [&](const QByteArray& text) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    };
+    writeKey("old key\n");
+    Server server({"--simulate", "otrsp", "--key-file", path, "--max-rate", "100"});
+    writeKey("new key\n");
+    ::kill(pid_t(server.pid()), SIGHUP);
+    ASSERT_TRUE(server.waitForLog("SIGHUP: the key was read again from " + path));
+    Client client(server.port());
+    client.sendText("TX2\r", "new key");
+    const QList<QByteArray> report = client.receiveRaw(1);
+    ASSERT_EQ(report.size(), 1);
+    EXPECT_EQ(DecryptText(QString::fromLatin1(report[0]), "new key"), "TX2\r");
+
+    Server fromEnvironment({"--simulate", "mk2r"});
+    QFile environ(QString("/proc/%1/environ").arg(fromEnvironment.pid()));
+    ASSERT_TRUE(environ.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(environ.readAll().contains("ZEPHRIN_KEY="));
+    ::kill(pid_t(fromEnvironment.pid()), SIGHUP);
+    EXPECT_TRUE(fromEnvironment.waitForLog("SIGHUP: the key read once from ZEPHRIN_KEY stays"));
+
+    // A FIFO would hold the server at start for ever.
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QProcess refused;
+    refused.start(ZEPHRIN_SERVER, {"--simulate", "otrsp", "--key-file", fifo});
+    ASSERT_TRUE(refused.waitForFinished(5000));
+    EXPECT_EQ(refused.exitCode(), 1);
+    EXPECT_TRUE(refused.readAllStandardError().contains(
+        QFile::encodeName(fifo) + " is no plain file (a FIFO, a device or a folder)"));
 }
 
 TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
