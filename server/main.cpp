@@ -229,6 +229,8 @@ int main(int argc, char** argv)
         box = std::make_unique<SerialBox>(options.device);
     Relay relay(*box, key, options.limits, options.commandSets);
     running = &relay;
+    if (!relay.keepSaltsIn(options.stateFolder, &failure))
+        return fatal(failure);
     if (!relay.listen(options.address, options.port, &failure))
         return fatal(QString("cannot listen on %1 port %2: %3. Stop the program that uses the "
                              "port or choose another with --port")

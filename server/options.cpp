@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include "salt_file.h"
+
 namespace {
 
 // "192.168.1.0/24", "10.1.2.3" or "::1": the network, with every bit counted for an address
@@ -108,6 +110,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         QString("Threads decrypting received messages (default %1, one per core).")
             .arg(QThread::idealThreadCount()),
         "n", QString::number(QThread::idealThreadCount()));
+    const QCommandLineOption stateDir(
+        "state-dir",
+        "Folder of the server's memory of accepted messages, so that none can be replayed after "
+        "a restart (default: systemd's StateDirectory, else ~/.local/state/zephrin).",
+        "folder");
     const QCommandLineOption logFile("log",
                                      "Also append every event and warning, with date and time, "
                                      "to this file, whatever --quiet says (default: none).",
@@ -115,7 +122,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption quiet("quiet", "Log no events (default: one line per event). "
                                             "Warnings and errors still go to standard error.");
     parser.addOptions({device, simulate, protocol, port, listen, keyFile, allow, maxClients,
-                       maxRate, threads, logFile, quiet});
+                       maxRate, threads, stateDir, logFile, quiet});
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -173,6 +180,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         return usageError("--listen takes an IPv4 address as such: " +
                           plainAddress(options.address).toString() + ", not " + options.listenName);
     options.keyFile = parser.value(keyFile);
+    options.stateFolder = parser.isSet(stateDir) ? parser.value(stateDir) : defaultStateFolder();
     for (const QString& text : parser.values(allow)) {
         QPair<QHostAddress, int> network;
         if (!parseNetwork(text, &network))

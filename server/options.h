@@ -23,6 +23,7 @@ struct ServerOptions {
     QHostAddress address;
     QString listenName; // as the operator wrote it
     QString keyFile;
+    QString stateFolder;
     ClientLimits limits;
     QString logFile;
     bool quiet = false;

@@ -98,6 +98,11 @@ void Relay::setKey(const QString& key)
     reportKeys_.prepare(key);
 }
 
+bool Relay::keepSaltsIn(const QString& folder, QString* failure)
+{
+    return saltFile_.open(folder, acceptedSalts_, failure);
+}
+
 bool Relay::listen(const QHostAddress& address, quint16 port, QString* reason)
 {
     if (server_.listen(address, port))
@@ -346,6 +351,7 @@ void Relay::applyDecrypted(int clientId, const QByteArray& message, const QStrin
     } else {
         client.spoken = true;
         acceptedSalts_.remember(salt);
+        saltFile_.append(salt); // before its command goes to the box
         serverlog::event(
             QString("%1: text received \"%2\"").arg(client.name).arg(shown(text.toLatin1())));
         takeText(client, text);

@@ -7,6 +7,7 @@
 #include "cipher/key_pool.h"
 #include "intake.h"
 #include "linecode/message_stream.h"
+#include "salt_file.h"
 #include "seen_salts.h"
 #include "thread_runner.h"
 
@@ -56,6 +57,8 @@ public:
     quint16 port() const { return server_.serverPort(); }
     // From now on messages are read, and reports written, under this key.
     void setKey(const QString& key);
+    // Remembers the salts of accepted messages in this folder too, and takes those it holds.
+    bool keepSaltsIn(const QString& folder, QString* failure);
     // Stops listening and closes every connection after what is queued for it has gone.
     void shutdown();
 
@@ -127,6 +130,7 @@ private:
     // Declared after the intake, so that its jobs have ended before the intake goes.
     ThreadRunner decryptRunner_{limits_.threads};
     SeenSalts acceptedSalts_;
+    SaltFile saltFile_;
     std::unordered_set<quint64> saltsInFlight_; // at most the intake's messages in flight
     QTimer rateWindow_;
     // Keys for the reports, derived ahead on a thread of their own.

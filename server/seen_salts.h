@@ -33,6 +33,14 @@ public:
 
     std::size_t size() const { return remembered_.size(); }
 
+    // The salts remembered, oldest first.
+    std::vector<quint64> inOrder() const
+    {
+        std::vector<quint64> salts(order_.begin() + std::ptrdiff_t(oldest_), order_.end());
+        salts.insert(salts.end(), order_.begin(), order_.begin() + std::ptrdiff_t(oldest_));
+        return salts;
+    }
+
 private:
     std::unordered_set<quint64> remembered_;
     std::vector<quint64> order_; // a ring: order_[oldest_] is the next to go once full

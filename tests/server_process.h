@@ -7,6 +7,7 @@
 
 #include <QProcess>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 // The key of the servers the tests start, unless a test names another.
@@ -29,6 +30,9 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("ZEPHRIN_KEY", environmentKey);
         process_.setProcessEnvironment(environment);
+        // Each server its own memory of accepted messages, as the tests run side by side.
+        if (!arguments.contains("--state-dir"))
+            arguments << "--state-dir" << state_.path();
         process_.start(ZEPHRIN_SERVER, arguments << "--port" << QString::number(port_));
         EXPECT_TRUE(waitForLog("listening on")) << log_.toStdString();
     }
@@ -52,6 +56,7 @@ public:
     }
 
 private:
+    QTemporaryDir state_;
     QProcess process_;
     quint16 port_ = 0;
     QString log_;

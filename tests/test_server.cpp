@@ -316,6 +316,24 @@ TEST(ServerWithSimulatedBox, AKeyFileIsReadAgainOnSighupAndAKeyInTheEnvironmentI
         QFile::encodeName(fifo) + " is no plain file (a FIFO, a device or a folder)"));
 }
 
+TEST(ServerWithSimulatedBox, AMessageAcceptedBeforeARestartIsAReplayAfterIt)
+{
+    QTemporaryDir state;
+    const QByteArray captured = EncryptText("TX2\r", Key).toLatin1();
+    {
+        Server server({"--simulate", "otrsp", "--state-dir", state.path()});
+        Client client(server.port());
+        client.send(captured);
+        EXPECT_EQ(client.receive(1), QStringList{"TX2\r"});
+    }
+    Server again({"--simulate", "otrsp", "--state-dir", state.path()});
+    Client client(again.port());
+    client.send(captured);
+    EXPECT_TRUE(again.waitForLog("a message sent before was sent again"));
+    EXPECT_EQ(QFile::permissions(state.filePath("accepted-salts")),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+}
+
 TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
 {
     const auto parse = [](const QStringList& arguments) {
