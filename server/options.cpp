@@ -99,6 +99,16 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         QString("Clients connected at once; one more is closed at once and logged (default %1).")
             .arg(ClientLimits::DefaultMaxClients),
         "n", QString::number(ClientLimits::DefaultMaxClients));
+    const QCommandLineOption maxPerAddress(
+        "max-per-address",
+        "Connections from one address at once; one more is closed at once and logged (default "
+        "0: no cap, as clients through an SSH tunnel all come from 127.0.0.1).",
+        "n", "0");
+    const QCommandLineOption loginTimeout(
+        "login-timeout",
+        QString("Seconds a connection may stay without sending a command (default %1).")
+            .arg(ClientLimits::DefaultLoginTimeoutSeconds),
+        "seconds", QString::number(ClientLimits::DefaultLoginTimeoutSeconds));
     const QCommandLineOption maxRate(
         "max-rate",
         QString("Messages decrypted per client and second; past it, the client is not read "
@@ -122,7 +132,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption quiet("quiet", "Log no events (default: one line per event). "
                                             "Warnings and errors still go to standard error.");
     parser.addOptions({device, simulate, protocol, port, listen, keyFile, allow, maxClients,
-                       maxRate, threads, stateDir, logFile, quiet});
+                       maxPerAddress, loginTimeout, maxRate, threads, stateDir, logFile, quiet});
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -192,6 +202,12 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     options.limits.maxClients = positiveNumber(parser, maxClients, &ok);
     if (!ok)
         return usageError("--max-clients takes a number of clients, 1 or more");
+    options.limits.maxPerAddress = parser.value(maxPerAddress).toInt(&ok);
+    if (!ok || options.limits.maxPerAddress < 0)
+        return usageError("--max-per-address takes a number of connections, 0 (no cap) or more");
+    options.limits.loginTimeoutSeconds = positiveNumber(parser, loginTimeout, &ok);
+    if (!ok)
+        return usageError("--login-timeout takes a number of seconds, 1 or more");
     options.limits.maxRate = positiveNumber(parser, maxRate, &ok);
     if (!ok)
         return usageError("--max-rate takes a number of messages a second, 1 or more");

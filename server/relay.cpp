@@ -130,11 +130,18 @@ void Relay::accept()
     while (QTcpSocket* socket = server_.nextPendingConnection()) {
         const QHostAddress peer = plainAddress(socket->peerAddress());
         QString refusal;
+        const auto fromPeer = std::count_if(clients_.begin(), clients_.end(), [&](const auto& c) {
+            return c.second->address == peer;
+        });
         if (!isAllowed(limits_.allow, peer))
             refusal = "its address is not in --allow";
-        else if (clients_.size() >= std::size_t(limits_.maxClients))
-            refusal =
-                QString("%1 clients are connected already (--max-clients)").arg(limits_.maxClients);
+        else if (limits_.maxPerAddress > 0 && fromPeer >= limits_.maxPerAddress)
+            refusal = QString("%1 connections from that address already (--max-per-address)")
+                          .arg(limits_.maxPerAddress);
+        else if (clients_.size() >= std::size_t(limits_.maxClients) && !makeRoom())
+            refusal = QString("%1 clients that have sent commands are connected already "
+                              "(--max-clients)")
+                          .arg(limits_.maxClients);
         if (!refusal.isEmpty()) {
             serverlog::event(QString("connection from %1 port %2 refused: %3")
                                  .arg(peer.toString())
@@ -148,7 +155,17 @@ void Relay::accept()
         client->id = nextClientId_++;
         client->name = QString("client %1 (%2)").arg(client->id).arg(peer.toString());
         client->socket = socket;
+        client->address = peer;
         socket->setParent(client);
+        client->login.setSingleShot(true);
+        QObject::connect(&client->login, &QTimer::timeout, client, [this, client] {
+            serverlog::event(QString("%1 sent no command in %2 s: disconnected (--login-timeout)")
+                                 .arg(client->name)
+                                 .arg(limits_.loginTimeoutSeconds));
+            client->socket->abort();
+            drop(*client);
+        });
+        client->login.start(limits_.loginTimeoutSeconds * 1000);
         // Qt reads no further ahead than this, so a client that is not read is held back by
         // TCP; the stream and the intake hold the rest to their own bounds.
         socket->setReadBufferSize(MessageStream::MaxUnfinishedBytes);
@@ -171,6 +188,24 @@ void Relay::accept()
                              .arg(peer.toString())
                              .arg(socket->peerPort()));
     }
+}
+
+// A full server closes its oldest connection that has sent no command yet, if there is one:
+// connections that have proven the key are never pushed out by one that has not.
+bool Relay::makeRoom()
+{
+    const auto unproven = std::find_if(clients_.begin(), clients_.end(), [](const auto& entry) {
+        return !entry.second->proven && !entry.second->gone;
+    });
+    if (unproven == clients_.end())
+        return false;
+    Client* oldest = unproven->second; // its entry goes with it
+    serverlog::event(QString("%1 has sent no command: disconnected to make room for a new "
+                             "connection (--max-clients)")
+                         .arg(oldest->name));
+    oldest->socket->abort();
+    drop(*oldest);
+    return true;
 }
 
 void Relay::hungUp(Client& client)
@@ -386,6 +421,8 @@ void Relay::takeLine(Client& client)
         !tooLong && std::any_of(commandSets_.begin(), commandSets_.end(),
                                 [&](Protocol set) { return isCommandLine(set, line); });
     if (isCommand) {
+        client.proven = true;
+        client.login.stop();
         toBox(line);
         return;
     }

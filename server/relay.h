@@ -27,10 +27,16 @@
 struct ClientLimits {
     static constexpr int DefaultMaxClients = 8;
     static constexpr int DefaultMaxRate = 50;
+    static constexpr int DefaultLoginTimeoutSeconds = 10;
 
     // Networks whose clients may connect; empty: any.
     QList<QPair<QHostAddress, int>> allow;
     int maxClients = DefaultMaxClients;
+    // Connections from one address at once; 0: no cap (clients through an SSH tunnel all come
+    // from 127.0.0.1).
+    int maxPerAddress = 0;
+    // A connection that has sent no command in this time is closed.
+    int loginTimeoutSeconds = DefaultLoginTimeoutSeconds;
     // Messages decrypted per client and second (each one a 10000-iteration key derivation).
     int maxRate = DefaultMaxRate;
     // Worker threads decrypting received messages.
@@ -68,6 +74,10 @@ private:
         int id = 0;
         QString name; // "client 3 (127.0.0.1)", as the log shows it
         QTcpSocket* socket = nullptr;
+        QHostAddress address;
+        // It has sent a command that went to the box: it knows the key and may keep its place.
+        bool proven = false;
+        QTimer login;
         MessageStream incoming{MessageStream::Reader::Server};
         QTimer tailQuiet;
         bool spoken = false; // reports go only to clients that have sent something
@@ -104,6 +114,7 @@ private:
     static constexpr qint64 MaxUnsentBytes = qint64(64) * 1024;
 
     void accept();
+    bool makeRoom();
     void readFrom(Client& client);
     void readAll();
     void takeMessage(Client& client, const QByteArray& message);

@@ -90,32 +90,37 @@ TEST(ServerWithSimulatedBox, OpensslIsAClientAndEveryClientThatHasSpokenGetsEach
     EXPECT_TRUE(silent.receive(1, 200).isEmpty());
 }
 
-TEST(ServerWithSimulatedBox, StrangersClientsBeyondMaxClientsAndBeyondTheTextBoundAreLetGo)
+TEST(ServerWithSimulatedBox, StrangersIdlersAndEndlessTextAreLetGoAndMakeRoomForOperators)
 {
     constexpr int Bound = 64 * 1024;
-    Server server({"--simulate", "mk2r", "--allow", "127.0.0.1", "--max-clients", "3"});
+    Server server({"--simulate", "mk2r", "--allow", "127.0.0.1", "--max-clients", "2",
+                   "--login-timeout", "1"});
     Client stranger(server.port(), "127.0.0.2");
     EXPECT_TRUE(stranger.isDisconnected());
     EXPECT_TRUE(server.waitForLog("connection from 127.0.0.2"));
     EXPECT_TRUE(server.log().contains("not in --allow"));
 
-    Client atBound(server.port()), noPrefix(server.port()), endless(server.port());
-    Client fourth(server.port());
-    EXPECT_TRUE(fourth.isDisconnected());
-    EXPECT_TRUE(server.waitForLog("3 clients are connected already (--max-clients)"));
-
-    atBound.send(QByteArray(Bound, 'x'));
-    noPrefix.send(QByteArray(1024 * 1024, 'x'));
+    Client operating(server.port()), idle(server.port());
+    operating.send(QByteArray(Bound, 'x'));
+    operating.sendText("FT1\r"); // its prefix lets the server drop what came before
+    EXPECT_EQ(operating.receive(1), QStringList{"FT1\r"});
+    // Full: the connection that has sent no command goes, never the one that has.
+    Client endless(server.port());
+    EXPECT_TRUE(idle.isDisconnected());
+    EXPECT_TRUE(server.log().contains("client 2 (127.0.0.1) has sent no command: disconnected"));
     endless.send(EncryptedTextPrefix + QByteArray(Bound, 'A'));
-    EXPECT_TRUE(noPrefix.isDisconnected());
     EXPECT_TRUE(endless.isDisconnected());
-    EXPECT_EQ(server.log().count("bytes of unfinished text"), 2) << server.log().toStdString();
-    atBound.sendText("FT1\r"); // its prefix lets the server drop what came before
-    EXPECT_EQ(atBound.receive(1), QStringList{"FT1\r"});
+    EXPECT_TRUE(server.log().contains("bytes of unfinished text")) << server.log().toStdString();
 
-    Client later(server.port()); // a dropped client's place is free again
+    Client silent(server.port());
+    EXPECT_TRUE(silent.isDisconnected(3000));
+    EXPECT_TRUE(server.log().contains("sent no command in 1 s: disconnected (--login-timeout)"));
+    Client later(server.port());
     later.sendText("V\r");
     EXPECT_EQ(later.receive(1), QStringList{"MK2R simulator version 1.2\r"});
+    Client third(server.port());
+    EXPECT_TRUE(third.isDisconnected());
+    EXPECT_TRUE(server.waitForLog("2 clients that have sent commands are connected already"));
 }
 
 // The server on a link to a pty, so that another pty can replace the box.
