@@ -93,10 +93,10 @@ bool CryptRange(CtrContext& context, QByteArray& data, qsizetype offset, qsizety
         size = data.size() - offset;
     if (offset < 0 || size < 0 || offset > data.size() || size > data.size() - offset)
         throw CipherError(CipherError::Kind::OutOfRange,
-                           QString("Subscript out of range: bytes %1 to %2 of %3")
-                               .arg(offset)
-                               .arg(offset + size)
-                               .arg(data.size()));
+                          QString("Subscript out of range: bytes %1 to %2 of %3")
+                              .arg(offset)
+                              .arg(offset + size)
+                              .arg(data.size()));
     auto* bytes = reinterpret_cast<unsigned char*>(data.data());
     qsizetype position = offset;
     const qsizetype end = offset + size;

@@ -1,7 +1,7 @@
 #include "encrypted_text.h"
 
-#include "ctr_engine.h"
 #include "cipher_error.h"
+#include "ctr_engine.h"
 
 namespace {
 

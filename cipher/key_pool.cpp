@@ -14,6 +14,7 @@ struct KeyPool::State {
     int generation = 0;
     int underWay = 0;
     std::deque<PreparedKey> ready;
+    std::function<void()>* onReady = nullptr;
 };
 
 KeyPool::KeyPool(Runner runner, int size, crypto::Primitives& platform)
@@ -22,6 +23,7 @@ KeyPool::KeyPool(Runner runner, int size, crypto::Primitives& platform)
     state_->runner = std::move(runner);
     state_->size = size;
     state_->platform = &platform;
+    state_->onReady = &onReady;
 }
 
 KeyPool::~KeyPool() = default;
@@ -56,8 +58,11 @@ void KeyPool::refill(const std::shared_ptr<State>& state)
                 if (!state || state->generation != generation)
                     return;
                 --state->underWay;
-                if (*result)
+                if (*result) {
                     state->ready.push_back(std::move(**result));
+                    if (*state->onReady)
+                        (*state->onReady)();
+                }
             });
     }
 }
@@ -75,6 +80,18 @@ QString KeyPool::encrypt(const QString& text, const QString& key)
     }
     refill(state_);
     return EncryptPrepared(text, std::move(*prepared), *state.platform);
+}
+
+std::optional<QString> KeyPool::encryptWithReadyKey(const QString& text, const QString& key)
+{
+    prepare(key);
+    State& state = *state_;
+    if (state.ready.empty())
+        return std::nullopt;
+    PreparedKey prepared = std::move(state.ready.front());
+    state.ready.pop_front();
+    refill(state_);
+    return EncryptPrepared(text, std::move(prepared), *state.platform);
 }
 
 int KeyPool::ready() const

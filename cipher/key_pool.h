@@ -10,6 +10,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class KeyPool {
 public:
@@ -33,6 +34,10 @@ public:
     // The encrypted text of text under key, with a ready salt and key when the pool has one for
     // this key, otherwise derived here and now. Either way the pool is filled again.
     QString encrypt(const QString& text, const QString& key);
+    // The same with a ready salt and key only: none when the pool has none for this key yet, and
+    // then onReady is called once it has.
+    std::optional<QString> encryptWithReadyKey(const QString& text, const QString& key);
+    std::function<void()> onReady;
     int ready() const;
 
 private:

@@ -65,6 +65,7 @@ Relay::Relay(BoxLink& box, const QString& key, const ClientLimits& limits,
       })
 {
     commandSets_ = std::move(commandSets);
+    reportKeys_.onReady = [this] { sendReports(); };
     reportKeys_.prepare(key_);
     QObject::connect(&server_, &QTcpServer::newConnection, [this] { accept(); });
     box_.onAnswer = [this](const QByteArray& burst) { report(burst, "box answer"); };
@@ -451,35 +452,89 @@ void Relay::toBox(const QByteArray& line)
         report(text, "state report");
 }
 
+std::vector<Relay::Client*> Relay::listeners() const
+{
+    std::vector<Client*> listening;
+    for (const auto& [id, client] : clients_)
+        if (client->spoken && !client->closing && !client->hungUp)
+            listening.push_back(client);
+    return listening;
+}
+
+// Reports wait for a key derived ahead: no derivation runs on the event loop. While they wait, a
+// newer report of the same state (the transmit focus, the receive focus, a radio's aux) takes
+// the place of the older one; the box's answers wait in order, the oldest dropped past a bound.
 void Relay::report(const QByteArray& text, const QString& what)
 {
-    std::vector<Client*> listeners;
-    for (auto& [id, client] : clients_)
-        if (client->spoken && !client->closing && !client->hungUp)
-            listeners.push_back(client);
-    if (listeners.empty()) {
+    if (listeners().empty()) {
         serverlog::event(QString("%1 \"%2\": no client to send it to").arg(what, shown(text)));
         return;
     }
-    QByteArray message;
-    try {
-        message = reportKeys_.encrypt(QString::fromLatin1(text), key()).toLatin1();
-    } catch (const CipherError& error) {
-        serverlog::event(QString("%1 \"%2\" not encrypted, not sent: %3")
-                             .arg(what, shown(text), error.description()));
-        return;
-    }
-    for (Client* client : listeners) {
-        client->socket->write(message);
-        if (client->socket->bytesToWrite() > MaxUnsentBytes) {
-            serverlog::event(QString("%1 does not read what it is sent: more than %2 bytes wait "
-                                     "for it; disconnected")
-                                 .arg(client->name)
-                                 .arg(MaxUnsentBytes));
-            client->socket->abort();
-            drop(*client);
+    const int state = stateOf(text);
+    const auto same =
+        std::find_if(waitingReports_.begin(), waitingReports_.end(),
+                     [&](const WaitingReport& r) { return state && r.state == state; });
+    if (same != waitingReports_.end()) {
+        same->text = text;
+    } else {
+        waitingReports_.push_back({state, text, what});
+        if (waitingReports_.size() > MaxWaitingReports) {
+            serverlog::event(
+                QString("%1 \"%2\" dropped: more than %3 reports wait for keys")
+                    .arg(waitingReports_.front().what, shown(waitingReports_.front().text))
+                    .arg(MaxWaitingReports));
+            waitingReports_.pop_front();
         }
     }
-    serverlog::event(
-        QString("%1 \"%2\" sent to %3 client(s)").arg(what, shown(text)).arg(listeners.size()));
+    sendReports();
+}
+
+int Relay::stateOf(const QByteArray& report)
+{
+    QByteArray token = report;
+    token.chop(1); // its carriage return
+    const auto change = readToken(token);
+    if (!change)
+        return 0;
+    if (!change->focus)
+        return 2 + change->radio; // 3 or 4: a radio's aux
+    const bool transmit =
+        *change->focus == FocusAction::TxFocus1 || *change->focus == FocusAction::TxFocus2;
+    return transmit ? 1 : 2;
+}
+
+void Relay::sendReports()
+{
+    while (!waitingReports_.empty()) {
+        const WaitingReport& next = waitingReports_.front();
+        std::optional<QString> encrypted;
+        try {
+            encrypted = reportKeys_.encryptWithReadyKey(QString::fromLatin1(next.text), key());
+        } catch (const CipherError& error) {
+            serverlog::event(QString("%1 \"%2\" not encrypted, not sent: %3")
+                                 .arg(next.what, shown(next.text), error.description()));
+            waitingReports_.pop_front();
+            continue;
+        }
+        if (!encrypted)
+            return; // again when a key is ready
+        const WaitingReport sent = std::move(waitingReports_.front());
+        waitingReports_.pop_front();
+        const std::vector<Client*> listening = listeners();
+        const QByteArray message = encrypted->toLatin1();
+        for (Client* client : listening) {
+            client->socket->write(message);
+            if (client->socket->bytesToWrite() > MaxUnsentBytes) {
+                serverlog::event(QString("%1 does not read what it is sent: more than %2 bytes "
+                                         "wait for it; disconnected")
+                                     .arg(client->name)
+                                     .arg(MaxUnsentBytes));
+                client->socket->abort();
+                drop(*client);
+            }
+        }
+        serverlog::event(QString("%1 \"%2\" sent to %3 client(s)")
+                             .arg(sent.what, shown(sent.text))
+                             .arg(listening.size()));
+    }
 }

@@ -19,6 +19,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <unordered_set>
@@ -128,6 +129,10 @@ private:
     void takeLine(Client& client);
     void toBox(const QByteArray& line);
     void report(const QByteArray& text, const QString& what);
+    void sendReports();
+    std::vector<Client*> listeners() const;
+    // 1 the transmit focus, 2 the receive focus, 3 and 4 a radio's aux; 0 for a box's answer.
+    static int stateOf(const QByteArray& report);
     void drop(Client& client);
 
     BoxLink& box_;
@@ -144,6 +149,13 @@ private:
     SaltFile saltFile_;
     std::unordered_set<quint64> saltsInFlight_; // at most the intake's messages in flight
     QTimer rateWindow_;
+    struct WaitingReport {
+        int state = 0;
+        QByteArray text;
+        QString what; // as the log calls it
+    };
+    std::deque<WaitingReport> waitingReports_;
+    static constexpr std::size_t MaxWaitingReports = 64;
     // Keys for the reports, derived ahead on a thread of their own.
     KeyPool reportKeys_;
     ThreadRunner keyRunner_{1};

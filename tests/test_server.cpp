@@ -7,6 +7,7 @@
 #include "server/options.h"
 #include "server_process.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -337,6 +338,25 @@ TEST(ServerWithSimulatedBox, AMessageAcceptedBeforeARestartIsAReplayAfterIt)
     EXPECT_TRUE(again.waitForLog("a message sent before was sent again"));
     EXPECT_EQ(QFile::permissions(state.filePath("accepted-salts")),
               QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+}
+
+TEST(ServerWithSimulatedBox, ReportsOfOneStateMergeWhileTheyWaitForKeysAndSigtermActsAtOnce)
+{
+    QElapsedTimer stopping;
+    {
+        Server server({"--simulate", "otrsp"});
+        Client client(server.port());
+        for (int i = 0; i < 8; ++i)
+            client.sendText(QString("TX1\rTX2\r").repeated(8));
+        ASSERT_TRUE(pumpUntil([&] { return server.log().count("to the box") == 128; }, 10000))
+            << server.log().toStdString();
+        const QStringList reports = client.receive(128, 500);
+        EXPECT_LT(reports.size(), 40) << "a newer report of the focus took the older's place";
+        ASSERT_FALSE(reports.isEmpty());
+        EXPECT_EQ(reports.last(), "TX2\r");
+        stopping.start();
+    }
+    EXPECT_LT(stopping.elapsed(), 1000);
 }
 
 TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
