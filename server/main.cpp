@@ -37,6 +37,7 @@ int usageError(const QString& message)
 int fatal(const QString& message)
 {
     serverlog::warning("zephrin-server: " + message);
+    serverlog::stop();
     return 1;
 }
 
@@ -260,5 +261,6 @@ int main(int argc, char** argv)
     relay.shutdown();
     serverlog::event(
         QString("stopped%1").arg(stoppedBy ? QString(" by signal %1").arg(stoppedBy) : ""));
+    serverlog::stop();
     return status;
 }

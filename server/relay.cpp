@@ -273,9 +273,9 @@ void Relay::readFrom(Client& client)
             return;
         }
         if (const qsizetype dropped = client.incoming.takeDroppedCount())
-            serverlog::event(QString("%1: %2 bytes before a message prefix dropped")
-                                 .arg(client.name)
-                                 .arg(dropped));
+            clientEvent(client, QString("%1: %2 bytes before a message prefix dropped")
+                                    .arg(client.name)
+                                    .arg(dropped));
         while (client.incoming.hasComplete())
             takeMessage(client, client.incoming.takeNext());
     }
@@ -303,25 +303,25 @@ void Relay::readAll()
 void Relay::takeMessage(Client& client, const QByteArray& message)
 {
     if (!isWellFormedMessage(message)) {
-        serverlog::event(QString("%1: %2 characters that are no encrypted text dropped")
-                             .arg(client.name)
-                             .arg(message.size()));
+        clientEvent(client, QString("%1: %2 characters that are no encrypted text dropped")
+                                .arg(client.name)
+                                .arg(message.size()));
         return;
     }
     if (message.size() > MaxMessageCharacters) {
-        serverlog::event(QString("%1: a message of %2 characters, longer than any command line, "
-                                 "dropped")
-                             .arg(client.name)
-                             .arg(message.size()));
+        clientEvent(client, QString("%1: a message of %2 characters, longer than any command line, "
+                                    "dropped")
+                                .arg(client.name)
+                                .arg(message.size()));
         return;
     }
     // openssl enc -d refuses a header that is not "Salted__"; and a header with no text after it
     // carries no command, yet its salt would take a place in the memory of salts.
     const qsizetype textBytes = message.size() / 4 * 3 - message.count('=') - HeaderBytes;
     if (!QByteArray::fromBase64(message.left(12)).startsWith("Salted__") || textBytes <= 0) {
-        serverlog::event(
-            QString("%1: a message %2 dropped")
-                .arg(client.name, textBytes <= 0 ? "without text" : "with a damaged header"));
+        clientEvent(client, QString("%1: a message %2 dropped")
+                                .arg(client.name,
+                                     textBytes <= 0 ? "without text" : "with a damaged header"));
         return;
     }
     intake_.enqueue(client.id, message);
@@ -335,9 +335,9 @@ Intake::Admission Relay::admit(int clientId, const QByteArray& message)
     Client& client = *found->second;
     const quint64 salt = saltOf(message);
     if (acceptedSalts_.contains(salt) || saltsInFlight_.contains(salt)) {
-        serverlog::event(QString("%1: a message sent before was sent again (its salt was seen "
-                                 "before): a replay, dropped and not sent to the box")
-                             .arg(client.name));
+        clientEvent(client, QString("%1: a message sent before was sent again (its salt was seen "
+                                    "before): a replay, dropped and not sent to the box")
+                                .arg(client.name));
         return Intake::Admission::Drop;
     }
     if (client.decryptionsThisSecond >= limits_.maxRate) {
@@ -355,9 +355,22 @@ Intake::Admission Relay::admit(int clientId, const QByteArray& message)
     return Intake::Admission::Start;
 }
 
+// A client that sends junk fast could fill the log: past MaxClientLinesPerSecond its lines are
+// counted, and said in one line at the next second.
+void Relay::clientEvent(Client& client, const QString& line)
+{
+    if (client.linesThisSecond++ < MaxClientLinesPerSecond)
+        serverlog::event(line);
+}
+
 void Relay::newSecond()
 {
     for (auto& [id, client] : clients_) {
+        if (client->linesThisSecond > MaxClientLinesPerSecond)
+            serverlog::event(QString("%1: ... %2 more lines like these in the last second")
+                                 .arg(client->name)
+                                 .arg(client->linesThisSecond - MaxClientLinesPerSecond));
+        client->linesThisSecond = 0;
         client->throttledBefore = client->throttled;
         client->throttled = false;
         client->decryptionsThisSecond = 0;
@@ -378,17 +391,18 @@ void Relay::applyDecrypted(int clientId, const QByteArray& message, const QStrin
     if (client.closing)
         return;
     if (!failure.isEmpty()) {
-        serverlog::event(QString("%1: message not decrypted: %2").arg(client.name, failure));
+        clientEvent(client, QString("%1: message not decrypted: %2").arg(client.name, failure));
     } else if (!isPlainText(text)) {
         client.spoken = true;
-        serverlog::event(QString("%1: message is no plain text, the client's key probably "
-                                 "differs from this server's; not sent to the box")
-                             .arg(client.name));
+        clientEvent(client, QString("%1: message is no plain text, the client's key probably "
+                                    "differs from this server's; not sent to the box")
+                                .arg(client.name));
     } else {
         client.spoken = true;
         acceptedSalts_.remember(salt);
         saltFile_.append(salt); // before its command goes to the box
-        serverlog::event(
+        clientEvent(
+            client,
             QString("%1: text received \"%2\"").arg(client.name).arg(shown(text.toLatin1())));
         takeText(client, text);
     }

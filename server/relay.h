@@ -96,6 +96,7 @@ private:
         bool lineTooLong = false;
         QElapsedTimer lastRefusal; // lines refused are logged at most once a second
         int refusedSince = 0;
+        int linesThisSecond = 0; // logged, and counted past the bound
     };
 
     // A client is read while its queue has room; one read adds at most this many bytes, a few
@@ -105,6 +106,7 @@ private:
     // Longer than any command; a line longer than this is no command.
     static constexpr qsizetype MaxCommandBytes = 64;
     static constexpr int RefusalLogMs = 1000;
+    static constexpr int MaxClientLinesPerSecond = 20;
     // "Salted__" and the salt.
     static constexpr qsizetype HeaderBytes = 16;
     // The Base64 of a header and the longest command line.
@@ -123,6 +125,7 @@ private:
     void applyDecrypted(int clientId, const QByteArray& message, const QString& text,
                         const QString& failure);
     void newSecond();
+    void clientEvent(Client& client, const QString& line);
     void hungUp(Client& client);
     void retireIfDone(Client& client);
     void takeText(Client& client, const QString& text);

@@ -16,7 +16,9 @@
 #include <QTemporaryFile>
 #include <csignal>
 #include <memory>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -357,6 +359,38 @@ TEST(ServerWithSimulatedBox, ReportsOfOneStateMergeWhileTheyWaitForKeysAndSigter
         stopping.start();
     }
     EXPECT_LT(stopping.elapsed(), 1000);
+}
+
+TEST(ServerWithSimulatedBox, ALogThatNobodyReadsOrAFloodOfJunkLinesNeverHoldsTheServer)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("stdout");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int neverRead = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    QProcess server;
+    server.setStandardOutputFile(fifo);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ZEPHRIN_KEY", Key);
+    server.setProcessEnvironment(environment);
+    const quint16 port = freePort();
+    server.start(ZEPHRIN_SERVER, {"--simulate", "otrsp", "--port", QString::number(port),
+                                  "--state-dir", dir.path(), "--max-rate", "1000"});
+    pumpUntil([] { return false; }, 300);
+    Client commands(port), junk(port);
+    // Thousands of log lines, far more than the pipe holds, and a megabyte of junk.
+    for (int i = 0; i < 150; ++i)
+        commands.sendText(QString("TX1\rTX2\r").repeated(8));
+    junk.send(QByteArray(EncryptedTextPrefix).repeated(100000));
+    pumpUntil([] { return false; }, 500);
+    Client honest(port);
+    honest.sendText("?TX\r");
+    EXPECT_EQ(honest.receive(1, 5000), QStringList{"TX2\r"});
+    QElapsedTimer stopping;
+    stopping.start();
+    server.terminate();
+    EXPECT_TRUE(server.waitForFinished(3000));
+    EXPECT_LT(stopping.elapsed(), 1500);
+    ::close(neverRead);
 }
 
 TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
