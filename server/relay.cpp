@@ -47,9 +47,9 @@ bool isAllowed(const QList<QPair<QHostAddress, int>>& allow, const QHostAddress&
     return false;
 }
 
-Relay::Relay(BoxLink& box, const QString& key, const ClientLimits& limits,
+Relay::Relay(BoxLink& box, QString key, const ClientLimits& limits,
              std::vector<Protocol> commandSets)
-    : box_(box), key_(key), limits_(limits),
+    : box_(box), key_(std::move(key)), limits_(limits),
       intake_(
           limits.threads,
           [this](std::function<void()> job, std::function<void()> done) {

@@ -55,8 +55,7 @@ bool isAllowed(const QList<QPair<QHostAddress, int>>& allow, const QHostAddress&
 class Relay {
 public:
     // Only whole lines of the given command sets reach the box.
-    Relay(BoxLink& box, const QString& key, const ClientLimits& limits,
-          std::vector<Protocol> commandSets);
+    Relay(BoxLink& box, QString key, const ClientLimits& limits, std::vector<Protocol> commandSets);
     ~Relay();
 
     // False, with the reason, when the address cannot be listened on.

@@ -99,7 +99,7 @@ bool SaltFile::rewrite(const SeenSalts& salts)
 QString defaultStateFolder()
 {
     // systemd may name several folders, separated by colons: the first is the server's.
-    const QString systemd = qEnvironmentVariable("STATE_DIRECTORY").section(':', 0, 0);
+    QString systemd = qEnvironmentVariable("STATE_DIRECTORY").section(':', 0, 0);
     if (!systemd.isEmpty())
         return systemd;
     const QString xdg = qEnvironmentVariable("XDG_STATE_HOME");
