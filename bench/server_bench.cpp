@@ -192,13 +192,14 @@ void floodFigures(const QStringList& rateOption, const char* title)
     const double alone = honestRoundTrip(honest, Rounds);
     flooder.connectToHost(QHostAddress::LocalHost, port);
     flooder.waitForConnected(2000);
-    const QByteArray base64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    // Keyless messages with a sound header and random text: each costs a key derivation.
     QRandomGenerator random(7); // fixed random start
     QByteArray flood;
     for (int i = 0; i < FloodMessages; ++i) {
-        flood += EncryptedTextPrefix;
-        for (int c = 0; c < 34; ++c)
-            flood += base64[random.bounded(64)];
+        QByteArray message = "Salted__";
+        for (int c = 0; c < 25; ++c)
+            message += char(random.bounded(256));
+        flood += message.toBase64();
     }
     flooder.write(flood);
     flooder.flush();
