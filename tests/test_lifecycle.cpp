@@ -50,6 +50,10 @@ TEST_F(StartUpTest, ANetworkPortConnectsByItselfOnlyWithAHost)
     form.Form_Load();
     EXPECT_EQ(socket.port, 0);
     stored("host", "shack.local");
+    stored("port", "1024"); // below the server ports: no connection
+    form.Form_Load();
+    EXPECT_EQ(socket.port, 0);
+    stored("port", "9876");
     form.Form_Load();
     EXPECT_TRUE(serial.writes.isEmpty());
     EXPECT_TRUE(menu("mnuTCPPort1").isChecked && menu("mnuAuxR1Off").isChecked);

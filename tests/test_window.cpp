@@ -224,6 +224,19 @@ TEST(SettingsFile, ThatCannotBeReadOrWrittenIsReportedOnceAndNothingElseFails)
     EXPECT_TRUE(fakes.ui.menuEntry("mnuMK2R").isChecked);
     EXPECT_EQ(form.interlock, "1");
     EXPECT_TRUE(fakes.ui.app.ended);
+
+    // A file where the settings folder should be.
+    QDir(QFileInfo(file).absolutePath()).removeRecursively();
+    QFile blocker(QFileInfo(file).absolutePath());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    FakePlatform again;
+    frmZephrin second(
+        {again.ui, again.serial, again.socket, settings, again.launcher, again.workers});
+    second.Form_Load();
+    EXPECT_TRUE(
+        again.ui.dialog.prompts().join("\n").contains("a file stands where its folder should be"))
+        << again.ui.dialog.prompts().join("\n").toStdString();
+    blocker.remove();
 }
 
 // Message boxes are recorded instead of shown, so that nothing waits for a click that never

@@ -29,6 +29,8 @@ QString reasonFor(const QString& fileName)
         return "permission denied (the file is not writable)";
     if (folder.exists() && !folder.isWritable())
         return "permission denied (its folder is not writable)";
+    if (folder.exists() && !folder.isDir())
+        return "a file stands where its folder should be";
     if (!folder.exists())
         return "its folder cannot be made";
     return "the file cannot be written";
