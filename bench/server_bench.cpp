@@ -4,6 +4,8 @@
 // EncryptText, which the report's key, derived ahead, spares it). Prints medians in µs, the
 // server's own overhead to the pty and the report's leg.
 //
+// Then what hostile clients cost: an honest command beside seven keyless flooders, the CPU after
+// they hang up, the memory beside a client that never reads, keyless bytes at the box.
 // Then, side by side: an honest client's command-to-report time alone and while another client
 // floods (500 messages in one write), under the default --max-rate and with no rate limit; and
 // 2,000 valid messages in one write, the time until the last is on the pty and the server's
@@ -18,14 +20,20 @@
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <future>
 #include <memory>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -214,6 +222,142 @@ void floodFigures(const QStringList& rateOption, const char* title)
     stop(*server);
 }
 
+// A keyless message of `textBytes` random bytes: a sound header, a random salt and text.
+QByteArray keylessMessage(QRandomGenerator& random, int textBytes)
+{
+    QByteArray message = "Salted__";
+    for (int c = 0; c < 8 + textBytes; ++c)
+        message += char(random.bounded(256));
+    return message.toBase64();
+}
+
+// A loopback connection of plain sockets that writes keyless messages as fast as the server
+// takes them, on a thread of its own, until told to stop.
+class Flooder {
+public:
+    explicit Flooder(quint16 port) : fd_(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
+            return;
+        thread_ = std::thread([this] {
+            QRandomGenerator random{quint32(fd_)};
+            while (!stop_) {
+                const QByteArray message = keylessMessage(random, 17);
+                if (::send(fd_, message.constData(), std::size_t(message.size()), MSG_NOSIGNAL) <=
+                    0)
+                    return;
+            }
+        });
+    }
+    ~Flooder() { hangUp(); }
+    void hangUp()
+    {
+        stop_ = true;
+        if (fd_ >= 0)
+            ::shutdown(fd_, SHUT_RDWR);
+        if (thread_.joinable())
+            thread_.join();
+        if (fd_ >= 0)
+            ::close(std::exchange(fd_, -1));
+    }
+
+private:
+    int fd_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// What hostile clients cost: an honest command beside seven keyless flooders at full speed,
+// the server's CPU once they have hung up, its memory beside a client that never reads, and
+// the bytes of keyless messages of 1 to 6 bytes that reach the box.
+void hostileFigures()
+{
+    const bench::Pty pty;
+    QTcpSocket honest;
+    quint16 port = 0;
+    const QTemporaryDir state;
+    auto server = startServer({"--device", pty.device, "--state-dir", state.path()}, &port, honest);
+    if (!server)
+        return;
+    constexpr int Rounds = 21;
+    honestRoundTrip(honest, 3);
+    char drain[4096];
+    while (::read(pty.master, drain, sizeof drain) > 0) {
+    }
+    const double alone = honestRoundTrip(honest, Rounds);
+    std::vector<std::unique_ptr<Flooder>> flooders;
+    for (int i = 0; i < 7; ++i)
+        flooders.push_back(std::make_unique<Flooder>(port));
+    QThread::msleep(300); // the flood under way
+    const double beside = honestRoundTrip(honest, Rounds);
+    const double cpuBefore = cpuSeconds(server->processId());
+    for (auto& flooder : flooders)
+        flooder->hangUp();
+    const auto hungUp = Clock::now();
+    QThread::msleep(1000);
+    const double cpuFirstSecond = cpuSeconds(server->processId()) - cpuBefore;
+    QThread::msleep(1000);
+    const double cpuSecondSecond = cpuSeconds(server->processId()) - cpuBefore - cpuFirstSecond;
+    std::printf("hostile clients (medians in µs)\n");
+    std::printf("  %-44s %10.1f\n", "honest command to report, alone", alone);
+    std::printf("  %-44s %10.1f\n", "the same beside 7 keyless flooders", beside);
+    std::printf("  %-44s %10.2f  (at most 4)\n", "ratio", beside / alone);
+    std::printf("  %-44s %10.2f s\n", "server CPU in the 1st second after they left",
+                cpuFirstSecond);
+    std::printf("  %-44s %10.2f s  (%.0f ms after the hang-up)\n", "server CPU in the 2nd second",
+                cpuSecondSecond, microsSince(hungUp) / 1000);
+
+    // A client with the key that sends commands and never reads what it is sent.
+    QTcpSocket deaf;
+    deaf.connectToHost(QHostAddress::LocalHost, port);
+    deaf.waitForConnected(2000);
+    deaf.setReadBufferSize(1); // reads nothing: TCP fills up
+    const long rssBefore = bench::statusKb(server->processId(), "VmRSS:");
+    for (int i = 0; i < 250; ++i) {
+        deaf.write(EncryptText(i % 2 ? "TX1\r" : "TX2\r", Key).toLatin1());
+        deaf.waitForBytesWritten(100);
+        QThread::msleep(20);
+    }
+    const long rssAfter = bench::statusKb(server->processId(), "VmRSS:");
+    std::printf("  %-44s %+10ld kB  (%ld kB before)\n",
+                "server RSS beside a client that never reads", rssAfter - rssBefore, rssBefore);
+
+    stop(*server);
+
+    // Keyless messages of 1 to 6 bytes, a thousand of each, on a server without a rate limit.
+    const QTemporaryDir keylessState;
+    QTcpSocket first;
+    server = startServer(
+        {"--device", pty.device, "--state-dir", keylessState.path(), "--max-rate", "1000000"},
+        &port, first);
+    if (!server)
+        return;
+    while (::read(pty.master, drain, sizeof drain) > 0) {
+    }
+    QRandomGenerator random(11);
+    qsizetype reached = 0;
+    for (int length = 1; length <= 6; ++length) {
+        QTcpSocket stranger;
+        stranger.connectToHost(QHostAddress::LocalHost, port);
+        stranger.waitForConnected(2000);
+        QByteArray messages;
+        for (int i = 0; i < 1000; ++i)
+            messages += keylessMessage(random, length);
+        stranger.write(messages);
+        stranger.waitForBytesWritten(2000);
+        QThread::msleep(4000); // a thousand derivations on two cores, and some
+        for (ssize_t got; (got = ::read(pty.master, drain, sizeof drain)) > 0;)
+            reached += got;
+    }
+    std::printf("  %-44s %10lld  (of 6,000 messages)\n",
+                "bytes of keyless 1-6 byte messages at the box", static_cast<long long>(reached));
+    stop(*server);
+}
+
 // 2,000 valid messages in one write through the server to the pty, decrypted on `threads`.
 void burstFigures(const QByteArray& burst, int messageBytes, int count, int threads,
                   double* seconds, long* rssGrowthKb, double* cpu)
@@ -221,9 +365,10 @@ void burstFigures(const QByteArray& burst, int messageBytes, int count, int thre
     const bench::Pty pty;
     QTcpSocket client;
     quint16 port = 0;
-    auto server = startServer(
-        {"--device", pty.device, "--threads", QString::number(threads), "--max-rate", "1000000"},
-        &port, client);
+    const QTemporaryDir state; // the same messages are sent again by the next run
+    auto server = startServer({"--device", pty.device, "--threads", QString::number(threads),
+                               "--max-rate", "1000000", "--state-dir", state.path()},
+                              &port, client);
     if (!server)
         return;
     // One message first, so that the box is open and the server warm.
@@ -284,6 +429,7 @@ int main(int argc, char** argv)
     server.terminate();
     server.waitForFinished(5000);
 
+    hostileFigures();
     floodFigures({}, "a flood of 500 messages, default --max-rate (50); medians in µs");
     floodFigures({"--max-rate", "1000000"}, "the same with no rate limit: turns alone");
 

@@ -6,6 +6,7 @@
 #include "log.h"
 
 #include <algorithm>
+#include <poll.h>
 #include <vector>
 
 using serverlog::shown;
@@ -215,7 +216,8 @@ void Relay::hungUp(Client& client)
         drop(client);
         return;
     }
-    client.hungUp = true;
+    if (std::exchange(client.hungUp, true))
+        return;
     // What it sent before it hung up is carried out, a few whole messages at most (a client may
     // send one command and close at once); the rest is dropped, so that a client that floods and
     // leaves does not keep the server busy after it has gone.
@@ -260,6 +262,8 @@ void Relay::readFrom(Client& client)
         client.socket->readAll(); // what comes after the close is not carried out
         return;
     }
+    if ((client.throttled || !intake_.hasRoom(client.id)) && peerHasHungUp(client))
+        return hungUp(client);
     bool readSome = false;
     while (!client.throttled && intake_.hasRoom(client.id) && client.socket->bytesAvailable() > 0) {
         readSome = true;
@@ -363,8 +367,22 @@ void Relay::clientEvent(Client& client, const QString& line)
         serverlog::event(line);
 }
 
+// A client that is not read (throttled, or its queue full) would not be seen to hang up until
+// its backlog had been read and decrypted: the socket says so at once, whatever it still holds.
+bool Relay::peerHasHungUp(const Client& client)
+{
+    pollfd socket{int(client.socket->socketDescriptor()), POLLRDHUP, 0};
+    return ::poll(&socket, 1, 0) > 0 && (socket.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
 void Relay::newSecond()
 {
+    std::vector<Client*> gone;
+    for (auto& [id, client] : clients_)
+        if (!client->hungUp && !client->closing && peerHasHungUp(*client))
+            gone.push_back(client);
+    for (Client* client : gone)
+        hungUp(*client);
     for (auto& [id, client] : clients_) {
         if (client->linesThisSecond > MaxClientLinesPerSecond)
             serverlog::event(QString("%1: ... %2 more lines like these in the last second")

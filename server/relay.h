@@ -124,6 +124,7 @@ private:
     void applyDecrypted(int clientId, const QByteArray& message, const QString& text,
                         const QString& failure);
     void newSecond();
+    static bool peerHasHungUp(const Client& client);
     void clientEvent(Client& client, const QString& line);
     void hungUp(Client& client);
     void retireIfDone(Client& client);
