@@ -1,5 +1,7 @@
 #include "salt_file.h"
 
+#include "log.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -64,8 +66,17 @@ void SaltFile::append(quint64 salt)
         return;
     char bytes[8];
     qToBigEndian(salt, bytes);
-    if (::write(fd_, bytes, sizeof bytes) != qsizetype(sizeof bytes))
-        return; // the memory still refuses it until the server stops
+    if (::write(fd_, bytes, sizeof bytes) != qsizetype(sizeof bytes)) {
+        // The memory still refuses the message until the server stops; after a restart it
+        // would not.
+        if (!std::exchange(writeFailed_, true))
+            serverlog::warning(QString("zephrin-server: warning: cannot add to %1: %2; messages "
+                                       "accepted from now on could be replayed after a restart. "
+                                       "Free space on its disk or let this user write it")
+                                   .arg(path_, QString::fromLocal8Bit(std::strerror(errno))));
+        return;
+    }
+    writeFailed_ = false;
     ++inFile_;
     if (++unsynced_ >= SyncEvery) {
         ::fdatasync(fd_);

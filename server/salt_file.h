@@ -32,6 +32,7 @@ private:
     int fd_ = -1;
     std::size_t inFile_ = 0;
     std::size_t unsynced_ = 0;
+    bool writeFailed_ = false; // said once until a write succeeds again
     const SeenSalts* salts_ = nullptr;
 };
 
