@@ -1,16 +1,12 @@
-// The line code both ends share: serial bursts, the hang-up probe, and the cutting of a
+// The line code both ends share: serial bursts, and the cutting of a
 // connection's bytes into messages by the server's rules and by the window's.
 
 #include "linecode/burst_cutter.h"
-#include "linecode/hang_up.h"
 #include "linecode/message_stream.h"
 #include "pty_pair.h"
 
 #include <QElapsedTimer>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
 
 namespace {
 
@@ -52,21 +48,6 @@ TEST(BurstCutter, ABurstEndsAtACarriageReturnAt128BytesOrAfterSilence)
     cutter.clear();
     pumpUntil([] { return false; }, 20);
     EXPECT_EQ(bursts.size(), 2) << "a cleared burst never arrives";
-}
-
-TEST(LineHungUp, OnlyOnceTheOtherSideHasGone)
-{
-    PtyPair pty;
-    const int device = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(device, 0);
-    EXPECT_FALSE(lineHungUp(device));
-    pty.write("x");
-    pollfd waiting{device, POLLIN, 0};
-    ASSERT_TRUE(pumpUntil([&] { return ::poll(&waiting, 1, 0) > 0; }));
-    EXPECT_FALSE(lineHungUp(device)) << "bytes waiting are no hang-up";
-    pty.closeMaster();
-    EXPECT_TRUE(lineHungUp(device));
-    ::close(device);
 }
 
 TEST(MessageStream, TheServerSkipsBlanksHoldsAPrefixInPiecesAndWaitsForAnUnpaddedTail)

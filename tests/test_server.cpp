@@ -137,39 +137,6 @@ protected:
     Client client{server.port()};
 };
 
-TEST_F(ServerOnPty, SplitAndBatchedMessagesReachTheBoxWholeAndAnotherKeysDoNot)
-{
-    ASSERT_TRUE(server.waitForLog("box opened"));
-    // A padded message in three pieces, cut inside the prefix and at an odd length.
-    const QByteArray rx1 = EncryptText("RX1\r", Key).toLatin1();
-    client.send(rx1.left(5));
-    pumpUntil([] { return false; }, 50);
-    client.send(rx1.mid(5, 14));
-    pumpUntil([] { return false; }, 50);
-    client.send(rx1.mid(19));
-    EXPECT_EQ(pty->read(4), "RX1\r");
-
-    // Text before a prefix, then two messages in one write; the last one has no padding.
-    client.send("noise" + EncryptText("AUX101\r", Key).toLatin1() +
-                EncryptText("RX1S\r", Key).toLatin1());
-    EXPECT_EQ(pty->read(12), "AUX101\rRX1S\r");
-
-    // No padding and cut at a multiple of 4 that is shorter than any message: held, not taken.
-    const QByteArray rx1s = EncryptText("RX1S\r", Key).toLatin1();
-    client.send(rx1s.left(12));
-    pumpUntil([] { return false; }, 50);
-    client.send(rx1s.mid(12));
-    EXPECT_EQ(pty->read(5), "RX1S\r");
-    EXPECT_EQ(client.receive(4), (QStringList{"RX1\r", "AUX101\r", "RX1S\r", "RX1S\r"}));
-
-    // Under another key: not forwarded.
-    client.sendText("AUX101 and more text to be sure\r", "another key");
-    EXPECT_TRUE(server.waitForLog("key probably differs"));
-    EXPECT_EQ(pty->read(1, 200), "");
-    client.sendText("TX2\r");
-    EXPECT_EQ(pty->read(4), "TX2\r");
-}
-
 TEST_F(ServerOnPty, OnlyEachClientsWholeCommandLinesReachTheBox)
 {
     ASSERT_TRUE(server.waitForLog("box opened"));
@@ -272,17 +239,6 @@ TEST(ServerWithSimulatedBox, AFloodingClientNeitherStarvesAnotherNorEscapesItsRa
     EXPECT_TRUE(logged.contains(QRegularExpression(
         R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} client 1 \(127\.0\.0\.1\) sends more than)")))
         << logged.toStdString();
-}
-
-TEST(ServerWithSimulatedBox, AClientPastItsRateWaitsForTheNextSecondAndIsThenServed)
-{
-    Server server({"--simulate", "otrsp", "--max-rate", "1"});
-    Client client(server.port());
-    client.sendText("TX2\r");
-    client.sendText("RX2\r");
-    EXPECT_EQ(client.receive(1), QStringList{"TX2\r"});
-    EXPECT_TRUE(server.waitForLog("sends more than 1 messages a second"));
-    EXPECT_EQ(client.receive(1, 3000), QStringList{"RX2\r"});
 }
 
 TEST(ServerWithSimulatedBox, AKeyFileIsReadAgainOnSighupAndAKeyInTheEnvironmentIsNotLeftThere)
