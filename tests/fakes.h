@@ -21,42 +21,24 @@
 #include <utility>
 #include <vector>
 
-struct FakeMenuEntry : MenuEntry {
-    bool isChecked = false;
-    QString text, tip;
+// A menu entry, a button, a label, a lamp or a text box: what the form set, and its handler.
+struct FakeControl : MenuEntry, CommandButton, Label, Shape, TextBox {
+    bool isChecked = false, shown = true;
+    QString content, tip;
+    int style = FillStyle::Transparent;
+    std::uint32_t colour = Colour::Green;
     ClickHandler click;
     bool checked() const override { return isChecked; }
     void setChecked(bool on) override { isChecked = on; }
-    QString caption() const override { return text; }
-    void setCaption(const QString& caption) override { text = caption; }
+    QString caption() const override { return content; }
+    void setCaption(const QString& caption) override { content = caption; }
     void setToolTip(const QString& t) override { tip = t; }
     void onClick(ClickHandler h) override { click = std::move(h); }
-};
-
-struct FakeButton : CommandButton {
-    ClickHandler click;
-    void onClick(ClickHandler h) override { click = std::move(h); }
-};
-
-struct FakeLabel : Label {
-    QString text;
-    QString caption() const override { return text; }
-    void setCaption(const QString& caption) override { text = caption; }
-};
-
-struct FakeShape : Shape {
-    int style = FillStyle::Transparent;
-    std::uint32_t colour = Colour::Green;
     int fillStyle() const override { return style; }
     void setFillStyle(int s) override { style = s; }
     std::uint32_t fillColor() const override { return colour; }
     void setFillColor(std::uint32_t c) override { colour = c; }
     bool lit() const { return style == FillStyle::Solid; }
-};
-
-struct FakeTextBox : TextBox {
-    QString content;
-    bool shown = true;
     QString text() const override { return content; }
     void setText(const QString& t) override { content = t; }
     bool visible() const override { return shown; }
@@ -162,7 +144,7 @@ struct FakeToolkit : Toolkit {
     {
         for (const MenuLayout& m : formMenus())
             for (const MenuEntryLayout& e : m.entries)
-                menuEntry(e.name).text = e.caption;
+                menuEntry(e.name).content = e.caption;
     }
     template <typename T> T& get(const QString& name)
     {
@@ -171,11 +153,11 @@ struct FakeToolkit : Toolkit {
             slot = std::make_shared<T>();
         return *static_cast<T*>(slot.get());
     }
-    FakeMenuEntry& menuEntry(const QString& n) override { return get<FakeMenuEntry>(n); }
-    FakeButton& button(const QString& n) override { return get<FakeButton>(n); }
-    FakeLabel& label(const QString& n) override { return get<FakeLabel>(n); }
-    FakeShape& shape(const QString& n) override { return get<FakeShape>(n); }
-    FakeTextBox& textBox(const QString& n) override { return get<FakeTextBox>(n); }
+    FakeControl& menuEntry(const QString& n) override { return get<FakeControl>(n); }
+    FakeControl& button(const QString& n) override { return get<FakeControl>(n); }
+    FakeControl& label(const QString& n) override { return get<FakeControl>(n); }
+    FakeControl& shape(const QString& n) override { return get<FakeControl>(n); }
+    FakeControl& textBox(const QString& n) override { return get<FakeControl>(n); }
     FakeRichTextBox& richTextBox(const QString& n) override { return get<FakeRichTextBox>(n); }
     FormWindow& window() override { return win; }
     Application& application() override { return app; }

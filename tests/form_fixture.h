@@ -17,9 +17,9 @@ protected:
         boxes().clear();
     }
 
-    FakeMenuEntry& menu(const QString& name) { return ui.menuEntry(name); }
-    FakeShape& lamp(const QString& name) { return ui.shape(name); }
-    FakeButton& button(const QString& name) { return ui.button(name); }
+    FakeControl& menu(const QString& name) { return ui.menuEntry(name); }
+    FakeControl& lamp(const QString& name) { return ui.shape(name); }
+    FakeControl& button(const QString& name) { return ui.button(name); }
     FakeRichTextBox& term() { return ui.richTextBox("txtTerm"); }
     std::vector<ShownBox>& boxes() { return ui.dialog.boxes; }
 

@@ -354,18 +354,11 @@ TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
     const auto parse = [](const QStringList& arguments) {
         return parseCommandLine(QStringList{"zephrin-server"} + arguments);
     };
-    const ParsedCommandLine given = parse({"--simulate",       "MK2R",
-                                           "--port",           "0",
-                                           "--listen",         "::",
-                                           "--allow",          "::ffff:10.1.2.0/120",
-                                           "--allow",          "192.168.1.20",
-                                           "--allow",          "0.0.0.0/0",
-                                           "--max-clients",    "3",
-                                           "--max-rate",       "1",
-                                           "--threads",        "2",
-                                           "--quiet",          "--key-file",
-                                           "/etc/zephrin/key", "--log",
-                                           "/tmp/log"});
+    const ParsedCommandLine given =
+        parse(QString("--simulate MK2R --port 0 --listen :: --allow ::ffff:10.1.2.0/120 --allow "
+                      "192.168.1.20 --allow 0.0.0.0/0 --max-clients 3 --max-rate 1 --threads 2 "
+                      "--quiet --key-file /etc/zephrin/key --log /tmp/log")
+                  .split(' '));
     ASSERT_EQ(given.outcome, ParsedCommandLine::Outcome::Run) << given.text.toStdString();
     const ServerOptions& options = given.options;
     EXPECT_EQ(options.simulate, Protocol::Mk2r);
@@ -393,28 +386,25 @@ TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
     EXPECT_EQ(plain.options.limits.maxClients * 100 + plain.options.limits.maxRate, 850);
     EXPECT_FALSE(plain.options.quiet);
 
-    const std::pair<QStringList, const char*> wrong[] = {
-        {{}, "name the box"},
-        {{"--device", "/dev/ttyS0", "--simulate", "otrsp"}, "name the box"},
-        {{"--simulate", "ft8"}, "--simulate takes otrsp or mk2r, not ft8"},
-        {{"--simulate", "otrsp", "--port", "65536"}, "--port takes"},
-        {{"--device", "/dev/ttyS0", "--protocol", "ft8"}, "--protocol takes otrsp, mk2r or both"},
-        {{"--simulate", "otrsp", "--protocol", "mk2r"}, "--protocol mk2r is not the simulated"},
-        {{"--simulate", "otrsp", "--listen", "station"}, "--listen takes"},
-        {{"--simulate", "otrsp", "--allow", "10.0.0.0/33"}, "--allow takes"},
-        {{"--simulate", "otrsp", "--allow", "/0"}, "--allow takes"},
-        {{"--simulate", "otrsp", "--threads", "1000"}, "--threads takes a number of threads, 1 to"},
-        {{"--simulate", "otrsp", "--listen", "::ffff:127.0.0.1"},
-         "--listen takes an IPv4 address "
-         "as such: 127.0.0.1"},
-        {{"--simulate", "otrsp", "--max-clients", "0"}, "--max-clients takes"},
-        {{"--simulate", "otrsp", "--max-rate", "x"}, "--max-rate takes"},
-        {{"--simulate", "otrsp", "--threads", "-1"}, "--threads takes"},
-        {{"--simulate", "otrsp", "--split"}, "Unknown option 'split'"},
-        {{"--simulate", "otrsp", "shack key"}, "unexpected argument shack key; the key goes in"},
+    const std::pair<const char*, const char*> wrong[] = {
+        {"", "name the box"},
+        {"--device /dev/ttyS0 --simulate otrsp", "name the box"},
+        {"--simulate ft8", "--simulate takes otrsp or mk2r, not ft8"},
+        {"--simulate otrsp --port 65536", "--port takes"},
+        {"--device /dev/ttyS0 --protocol ft8", "--protocol takes otrsp, mk2r or both"},
+        {"--simulate otrsp --protocol mk2r", "--protocol mk2r is not the simulated"},
+        {"--simulate otrsp --listen station", "--listen takes"},
+        {"--simulate otrsp --allow 10.0.0.0/33", "--allow takes"},
+        {"--simulate otrsp --allow /0", "--allow takes"},
+        {"--simulate otrsp --threads 1000", "--threads takes a number of threads, 1 to"},
+        {"--simulate otrsp --listen ::ffff:127.0.0.1", "--listen takes an IPv4 address as such"},
+        {"--simulate otrsp --max-clients 0", "--max-clients takes"},
+        {"--simulate otrsp --max-rate x", "--max-rate takes"},
+        {"--simulate otrsp --split", "Unknown option 'split'"},
+        {"--simulate otrsp shack", "unexpected argument shack; the key goes in"},
     };
     for (const auto& [arguments, text] : wrong) {
-        const ParsedCommandLine parsed = parse(arguments);
+        const ParsedCommandLine parsed = parse(QString(arguments).split(' ', Qt::SkipEmptyParts));
         EXPECT_EQ(parsed.outcome, ParsedCommandLine::Outcome::UsageError) << text;
         EXPECT_TRUE(parsed.text.startsWith(text)) << parsed.text.toStdString();
     }
