@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -218,6 +219,19 @@ TEST(SettingsFile, ThatCannotBeReadOrWrittenIsReportedOnceAndNothingElseFails)
         again.ui.dialog.prompts().join("\n").contains("a file stands where its folder should be"))
         << again.ui.dialog.prompts().join("\n").toStdString();
     blocker.remove();
+
+    // A lock that can never be taken holds a choice of port for a moment, not for good.
+    ASSERT_TRUE(QDir().mkpath(file + ".lock"));
+    FakePlatform third;
+    frmZephrin locked(
+        {third.ui, third.serial, third.socket, settings, third.launcher, third.workers});
+    QElapsedTimer choosing;
+    choosing.start();
+    locked.mnuPortsCom2_Click();
+    EXPECT_LT(choosing.elapsed(), 1000);
+    EXPECT_TRUE(third.ui.dialog.prompts().join("\n").contains(file + ".lock cannot be taken"))
+        << third.ui.dialog.prompts().join("\n").toStdString();
+    QDir(QFileInfo(file).absolutePath()).removeRecursively();
 }
 
 // Message boxes are recorded instead of shown, so that nothing waits for a click that never

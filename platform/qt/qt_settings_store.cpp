@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSettings>
 #include <sys/stat.h>
 
@@ -15,6 +16,9 @@ QString settingsKey(const QString& section, const QString& key)
 {
     return section + '/' + key;
 }
+
+// How long a write waits for another program's lock on the file before it gives up.
+constexpr int LockWaitMs = 200;
 
 // Why the file cannot be read or written, in the operator's words.
 QString reasonFor(const QString& fileName)
@@ -55,6 +59,19 @@ void QtSettingsStore::saveSettings(const QString& application, const QString& se
                                    const std::vector<std::pair<QString, QString>>& values)
 {
     QSettings store(QSettings::NativeFormat, QSettings::UserScope, Organisation, application);
+    // QSettings waits for the file's lock without end, and a lock that can never be taken (a
+    // folder in its place, or a program that hangs while it holds it) would freeze the window.
+    const QString lockPath = store.fileName() + ".lock";
+    QLockFile lock(lockPath);
+    if (!lock.tryLock(LockWaitMs) && QFileInfo::exists(lockPath))
+        throw RuntimeError(ErrorNumber::PathFileAccess,
+                           QString("Path/File access error: cannot save the settings to %1: its "
+                                   "lock %2 cannot be taken (another program holds it, or "
+                                   "something stands in its place). Changes last only for this "
+                                   "session; end that program, or move aside the lock, to keep "
+                                   "them")
+                               .arg(store.fileName(), lockPath));
+    lock.unlock();
     for (const auto& [key, value] : values)
         store.setValue(settingsKey(section, key), value);
     // The file holds the network key: readable by its owner only, from its first byte on.
