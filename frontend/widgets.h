@@ -27,12 +27,14 @@ private:
     std::uint32_t fillColor_;
 };
 
-// A push button whose caption wraps onto a second line when the button is narrow.
+// A push button whose caption wraps onto a second line when the button is narrow. Its access
+// key clicks it at once: an operator switching radios by keyboard waits for no animation.
 class CaptionButton : public QPushButton {
 public:
     CaptionButton(const QString& caption, QWidget* parent);
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent*) override;
 };
 
