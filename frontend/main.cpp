@@ -52,12 +52,12 @@ int main(int argc, char* argv[])
     // closed (no lock file left behind), the window's position stored.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
         auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+        QObject::connect(notifier, &QSocketNotifier::activated, window, [&platform, window] {
             char byte = 0;
             [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &byte, 1);
-            // A message box may be waiting for an answer that will not come.
-            while (QWidget* box = QApplication::activeModalWidget())
-                box->close();
+            // A message box may be waiting for an answer that will not come, and start-up may
+            // have more to say after it.
+            platform.toolkit.endDialogs();
             window->close();
             quitting = true;
             QCoreApplication::quit();

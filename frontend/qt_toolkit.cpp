@@ -181,6 +181,8 @@ public:
 
     int msgBox(const QString& prompt, int style, const QString& title) override
     {
+        if (ending_) // nobody is left to answer: the safe answer
+            return (style & 0x7) == MsgBoxStyle::YesNo ? MsgBoxAnswer::No : MsgBoxAnswer::Ok;
         QMessageBox box(parent_);
         box.setWindowTitle(title.isEmpty() ? app_.title() : title);
         box.setText(prompt);
@@ -202,6 +204,8 @@ public:
     std::optional<QString> inputBox(const QString& prompt, const QString& title,
                                     const QString& defaultText) override
     {
+        if (ending_)
+            return std::nullopt;
         bool accepted = false;
         const QString text =
             QInputDialog::getText(parent_, title.isEmpty() ? app_.title() : title, prompt,
@@ -209,9 +213,19 @@ public:
         return accepted ? std::optional(text) : std::nullopt;
     }
 
+    // The program ends: the boxes open now are cancelled, and no other box opens.
+    void end()
+    {
+        ending_ = true;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QDialog*>(widget); box && box->isVisible())
+                box->reject();
+    }
+
 private:
     QWidget* parent_;
     const Application& app_;
+    bool ending_ = false;
 };
 
 } // namespace
@@ -357,4 +371,9 @@ QtToolkit::~QtToolkit() = default;
 QMainWindow* QtToolkit::mainWindow() const
 {
     return window_.get();
+}
+
+void QtToolkit::endDialogs()
+{
+    static_cast<QtDialogs&>(*dialogs_).end();
 }

@@ -31,6 +31,8 @@ public:
     Dialogs& dialogs() override { return injectedDialogs_ ? *injectedDialogs_ : *dialogs_; }
 
     QMainWindow* mainWindow() const;
+    // For a program asked to end: the boxes open are cancelled and no other box opens.
+    void endDialogs();
 
 private:
     template <typename T>

@@ -47,4 +47,12 @@ TEST(Program, ComesBackToItsSerialBoxAndRemembersWhereItsWindowStood)
     EXPECT_FALSE(lock.open(QIODevice::ReadOnly) && lock.readLine().trimmed().toLongLong() == pid);
     box.terminate();
     box.waitForFinished(3000);
+
+    // One signal ends it while start-up's boxes wait for an answer (its device is gone).
+    QSettings(file, QSettings::IniFormat).setValue("serial ports/COM3", "/dev/zephrin-missing");
+    zephrin.start(ZEPHRIN_PROGRAM, {});
+    pumpUntil([] { return false; }, 1000);
+    ::kill(pid_t(zephrin.processId()), SIGTERM);
+    EXPECT_TRUE(zephrin.waitForFinished(3000));
+    EXPECT_EQ(zephrin.exitCode(), 0);
 }
