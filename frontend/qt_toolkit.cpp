@@ -268,9 +268,11 @@ namespace {
 class QtFormWindow : public FormWindow {
 public:
     QtFormWindow(ZephrinWindow* window, EventGate& gate) : window_(window), gate_(gate) {}
-    double left() const override { return window_->x() * TwipsPerPixel; }
+    // The position of the window's inside, not of its frame: a window placed before it is shown
+    // is placed by its inside (X11's static gravity), so that is what is stored as well.
+    double left() const override { return window_->geometry().x() * TwipsPerPixel; }
     void setLeft(double twips) override { window_->move(int(twips / TwipsPerPixel), window_->y()); }
-    double top() const override { return window_->y() * TwipsPerPixel; }
+    double top() const override { return window_->geometry().y() * TwipsPerPixel; }
     void setTop(double twips) override { window_->move(window_->x(), int(twips / TwipsPerPixel)); }
     void onUnload(ClickHandler handler) override
     {
