@@ -16,6 +16,8 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -236,6 +238,19 @@ public:
     std::function<void()> unload;
     bool ending = false;
 
+    // Where the window's inside is to stand once it is shown. Before a window is shown its frame
+    // is not known, and platforms place it by the frame or by the inside (X11's static gravity)
+    // as they please: once shown, it is moved to stand exactly there.
+    void placeInside(const QPoint& inside)
+    {
+        if (isVisible()) {
+            move(pos() + inside - geometry().topLeft());
+            return;
+        }
+        move(inside);
+        wantedInside_ = inside;
+    }
+
 protected:
     void closeEvent(QCloseEvent* event) override
     {
@@ -251,10 +266,20 @@ protected:
         bool seen = false;
         for (const QScreen* screen : QGuiApplication::screens())
             seen = seen || screen->availableGeometry().intersects(frame);
-        if (!seen && QGuiApplication::primaryScreen())
+        if (!seen && QGuiApplication::primaryScreen()) {
             move(QGuiApplication::primaryScreen()->availableGeometry().topLeft());
+            wantedInside_.reset();
+        }
         QMainWindow::showEvent(event);
+        QTimer::singleShot(0, this, [this] {
+            if (wantedInside_ && geometry().topLeft() != *wantedInside_)
+                move(pos() + *wantedInside_ - geometry().topLeft());
+            wantedInside_.reset();
+        });
     }
+
+private:
+    std::optional<QPoint> wantedInside_;
 };
 
 void QtApplication::end()
@@ -271,9 +296,15 @@ public:
     // The position of the window's inside, not of its frame: a window placed before it is shown
     // is placed by its inside (X11's static gravity), so that is what is stored as well.
     double left() const override { return window_->geometry().x() * TwipsPerPixel; }
-    void setLeft(double twips) override { window_->move(int(twips / TwipsPerPixel), window_->y()); }
+    void setLeft(double twips) override
+    {
+        window_->placeInside({int(twips / TwipsPerPixel), window_->geometry().y()});
+    }
     double top() const override { return window_->geometry().y() * TwipsPerPixel; }
-    void setTop(double twips) override { window_->move(window_->x(), int(twips / TwipsPerPixel)); }
+    void setTop(double twips) override
+    {
+        window_->placeInside({window_->geometry().x(), int(twips / TwipsPerPixel)});
+    }
     void onUnload(ClickHandler handler) override
     {
         window_->unload = gated(gate_, std::move(handler));

@@ -152,7 +152,7 @@ TEST_F(WindowTest, ClicksAndKeysReachTheHandlersWhichSetTheMarksAndThePane)
     pane->copy();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "RX1\nTX2\n") << "plain line breaks";
 
-    window->move(100, 60);
+    toolkit.window().setLeft(1500);
     window->close(); // the window's closed event is the form's unload
     EXPECT_FALSE(serial.open);
     EXPECT_EQ(fakes.store.setting("FormLeft"), "1500");
