@@ -212,6 +212,13 @@ void TerminalPane::applyKey(int keyAscii)
 
 void TerminalPane::keyPressEvent(QKeyEvent* event)
 {
+    // Tab is a key for the box; Ctrl+Tab and Ctrl+Shift+Tab leave the pane.
+    if ((event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) &&
+        (event->modifiers() & Qt::ControlModifier)) {
+        QWidget::focusNextPrevChild(event->key() == Qt::Key_Tab &&
+                                    !(event->modifiers() & Qt::ShiftModifier));
+        return;
+    }
     if (event->matches(QKeySequence::Copy) || event->matches(QKeySequence::SelectAll)) {
         QPlainTextEdit::keyPressEvent(event);
         return;

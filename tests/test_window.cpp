@@ -143,6 +143,12 @@ TEST_F(WindowTest, ClicksAndKeysReachTheHandlersWhichSetTheMarksAndThePane)
     press(Qt::Key_Left, "");
     press(Qt::Key_Delete, "\x7f"); // X11's text for Delete is no character either
     EXPECT_EQ(serial.writes, (QStringList{"a", " ", "\r", "\b", "\b", "\b", "\r"}));
+    // Tab is a key for the box; Ctrl+Tab leaves the pane for the next control.
+    window->activateWindow();
+    pane->setFocus();
+    QKeyEvent ctrlTab(QEvent::KeyPress, Qt::Key_Tab, Qt::ControlModifier, "\t");
+    QApplication::sendEvent(pane, &ctrlTab);
+    EXPECT_EQ(window->focusWidget()->objectName(), "cmdConnect");
     EXPECT_EQ(pane->text(), "\r\n");
     serial.receive("\x01\tB\x7f\r"); // control bytes show as dots, a carriage return as a break
     EXPECT_TRUE(pane->toPlainText().endsWith(QString::fromUtf8("\n \u00b7\tB\u00b7\n ")));
