@@ -177,6 +177,35 @@ private:
     QString title_ = FormCaption;
 };
 
+// What a screen reader names the controls that show no caption, and what it adds where a
+// caption alone says too little.
+struct Spoken {
+    const char *control, *name, *description;
+};
+constexpr Spoken spokenControls[] = {
+    {"shpFocus1", "TX Focus 1 lamp", nullptr},
+    {"shpFocus2", "TX Focus 2 lamp", nullptr},
+    {"shpRx1", "RX Focus 1 lamp", nullptr},
+    {"shpRx2", "RX Focus 2 lamp", nullptr},
+    {"shpRxS", "RX Focus Stereo lamp", nullptr},
+    {"shpNetStat", "Network lamp", nullptr},
+    {"txtTerm", "Terminal", "What the box sends; typed keys go to the box. Ctrl+Tab leaves it"},
+    {"txtAux1", "Radio 1 aux output", nullptr},
+    {"txtAux2", "Radio 2 aux output", nullptr},
+    {"lblStatus", "Network status", nullptr},
+    {"TXQuery", nullptr, "Asks the box which radio transmits"},
+    {"RXQuery", nullptr, "Asks the box which radio is heard"},
+    {"FWQuery", nullptr, "Asks the box for its firmware version"},
+};
+
+const Spoken* spokenFor(const QString& control)
+{
+    for (const Spoken& s : spokenControls)
+        if (control == s.control)
+            return &s;
+    return nullptr;
+}
+
 class QtDialogs : public Dialogs {
 public:
     QtDialogs(QWidget* parent, const Application& app) : parent_(parent), app_(app) {}
@@ -365,7 +394,8 @@ QtToolkit::QtToolkit(EventGate& gate, Dialogs* dialogs)
             break;
         }
         case ControlKind::Circle: {
-            auto* lamp = new LampWidget(client);
+            auto* lamp = new LampWidget(spokenFor(c.name)->name, c.name == QString("shpNetStat"),
+                                        client);
             shapes_[c.name] = std::make_unique<QtShape>(lamp);
             widget = lamp;
             break;
@@ -375,6 +405,12 @@ QtToolkit::QtToolkit(EventGate& gate, Dialogs* dialogs)
         widget->setGeometry(pixels(c));
         if (c.toolTip)
             widget->setToolTip(c.toolTip);
+        if (const Spoken* spoken = spokenFor(c.name); spoken && c.kind != ControlKind::Circle) {
+            if (spoken->name)
+                widget->setAccessibleName(spoken->name);
+            if (spoken->description)
+                widget->setAccessibleDescription(spoken->description);
+        }
         if (c.tabIndex >= 0)
             tabOrder.emplace_back(c.tabIndex, widget);
     }

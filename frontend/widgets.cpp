@@ -2,6 +2,8 @@
 
 #include "platform/controls.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
@@ -9,9 +11,56 @@
 #include <QStylePainter>
 #include <QTextBlock>
 
-LampWidget::LampWidget(QWidget* parent)
-    : QWidget(parent), fillStyle_(FillStyle::Transparent), fillColor_(Colour::Green)
+namespace {
+
+// What a screen reader learns of a lamp: an indicator whose value is its state.
+class LampAccessible : public QAccessibleWidget {
+public:
+    explicit LampAccessible(LampWidget* lamp) : QAccessibleWidget(lamp, QAccessible::Indicator) {}
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Value ? static_cast<LampWidget*>(widget())->stateText()
+                                       : QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* lampAccessible(const QString&, QObject* object)
 {
+    auto* lamp = dynamic_cast<LampWidget*>(object);
+    return lamp ? new LampAccessible(lamp) : nullptr;
+}
+
+} // namespace
+
+LampWidget::LampWidget(const QString& name, bool showsConnection, QWidget* parent)
+    : QWidget(parent), fillStyle_(FillStyle::Transparent), fillColor_(Colour::Green),
+      showsConnection_(showsConnection)
+{
+    static const bool factoryInstalled = (QAccessible::installFactory(lampAccessible), true);
+    Q_UNUSED(factoryInstalled);
+    setAccessibleName(name);
+    setAccessibleDescription(stateText());
+}
+
+QString LampWidget::stateText() const
+{
+    const bool lit = fillStyle_ == FillStyle::Solid;
+    if (!showsConnection_)
+        return lit ? "lit" : "dark";
+    if (lit && fillColor_ == Colour::Green)
+        return "connected";
+    return lit && fillColor_ == Colour::Yellow ? "connecting" : "not connected";
+}
+
+// The state is the lamp's description as well, which every screen reader reads after its name.
+void LampWidget::stateChanged()
+{
+    update();
+    if (accessibleDescription() == stateText())
+        return;
+    setAccessibleDescription(stateText());
+    QAccessibleValueChangeEvent event(this, stateText());
+    QAccessible::updateAccessibility(&event);
 }
 
 QColor LampWidget::toQColor(std::uint32_t colour)
@@ -22,13 +71,13 @@ QColor LampWidget::toQColor(std::uint32_t colour)
 void LampWidget::setFillStyle(int style)
 {
     fillStyle_ = style;
-    update();
+    stateChanged();
 }
 
 void LampWidget::setFillColor(std::uint32_t colour)
 {
     fillColor_ = colour;
-    update();
+    stateChanged();
 }
 
 void LampWidget::paintEvent(QPaintEvent*)

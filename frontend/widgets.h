@@ -7,14 +7,17 @@
 #include <functional>
 
 // An indicator lamp: a circle's outline, filled with its colour when the fill style is solid.
+// A screen reader hears its name and its state: "lit" or "dark", or for the lamp of the
+// network link what its colour means.
 class LampWidget : public QWidget {
 public:
-    explicit LampWidget(QWidget* parent);
+    LampWidget(const QString& name, bool showsConnection, QWidget* parent);
 
     int fillStyle() const { return fillStyle_; }
     void setFillStyle(int style);
     std::uint32_t fillColor() const { return fillColor_; }
     void setFillColor(std::uint32_t colour);
+    QString stateText() const;
 
     // The colour value (red in the lowest byte) as a Qt colour.
     static QColor toQColor(std::uint32_t colour);
@@ -23,8 +26,11 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    void stateChanged();
+
     int fillStyle_;
     std::uint32_t fillColor_;
+    bool showsConnection_;
 };
 
 // A push button whose caption wraps onto a second line when the button is narrow. Its access

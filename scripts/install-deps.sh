@@ -13,6 +13,7 @@ packages=(
   fp-utils xchm xdg-utils
   libxcb1-dev
   dpkg-dev lintian appstream x11-utils openbox
+  dbus at-spi2-core python3-pyatspi
 )
 
 missing=()
