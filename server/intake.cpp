@@ -12,7 +12,12 @@ Intake::Intake(int threads, Runner runner, Decrypt decrypt, Apply apply)
 
 void Intake::enqueue(int source, const QByteArray& message)
 {
-    queues_[source].push_back(message);
+    queues_[source].push_back({message, false});
+}
+
+void Intake::enqueuePlain(int source, const QByteArray& text)
+{
+    queues_[source].push_back({text, true});
 }
 
 bool Intake::hasRoom(int source) const
@@ -52,16 +57,17 @@ void Intake::pump()
             if (next == queues_.end())
                 next = queues_.begin();
             const int source = next->first;
-            std::deque<QByteArray>& queue = next->second;
+            std::deque<Entry>& queue = next->second;
             // A source's messages that are dropped do not use up its turn.
             while (!queue.empty()) {
-                const Admission admission = admit ? admit(source, queue.front()) : Admission::Start;
+                const Admission admission =
+                    admit ? admit(source, queue.front().bytes) : Admission::Start;
                 if (admission == Admission::Hold)
                     break;
-                const QByteArray message = std::move(queue.front());
+                const Entry entry = std::move(queue.front());
                 queue.pop_front();
                 if (admission == Admission::Start) {
-                    start(source, message);
+                    start(source, entry);
                     lastServed_ = source;
                     started = true;
                     break;
@@ -73,16 +79,17 @@ void Intake::pump()
     }
 }
 
-void Intake::start(int source, const QByteArray& message)
+void Intake::start(int source, const Entry& entry)
 {
     auto job = std::make_shared<Job>();
     job->source = source;
-    job->message = message;
+    job->message = entry.bytes;
     inFlight_.push_back(job);
+    // Plain text takes the same way as a message, so that it keeps its turn among them.
     runner_(
-        [this, job] {
+        [this, job, plain = entry.plain] {
             try {
-                job->text = decrypt_(job->message);
+                job->text = plain ? QString::fromLatin1(job->message) : decrypt_(job->message);
             } catch (const std::exception& error) {
                 job->failure = QString::fromStdString(error.what());
             }
