@@ -23,6 +23,16 @@ bool isPlainText(const QString& text)
     return true;
 }
 
+void refuse(QTcpSocket* socket, const QString& what, const QString& refusal)
+{
+    serverlog::event(QString("%1 from %2 port %3 refused: %4")
+                         .arg(what, plainAddress(socket->peerAddress()).toString())
+                         .arg(socket->peerPort())
+                         .arg(refusal));
+    socket->abort();
+    socket->deleteLater();
+}
+
 } // namespace
 
 QHostAddress plainAddress(const QHostAddress& address)
@@ -150,12 +160,7 @@ void Relay::accept()
                               "(--max-clients)")
                           .arg(limits_.maxClients);
         if (!refusal.isEmpty()) {
-            serverlog::event(QString("connection from %1 port %2 refused: %3")
-                                 .arg(peer.toString())
-                                 .arg(socket->peerPort())
-                                 .arg(refusal));
-            socket->abort();
-            socket->deleteLater();
+            refuse(socket, "connection", refusal);
             continue;
         }
         auto* client = new Client;
@@ -665,12 +670,7 @@ void Relay::acceptLogger(QTcpServer& listener)
             refusal =
                 QString("%1 loggers are connected already (--max-clients)").arg(limits_.maxClients);
         if (!refusal.isEmpty()) {
-            serverlog::event(QString("logger connection from %1 port %2 refused: %3")
-                                 .arg(peer.toString())
-                                 .arg(socket->peerPort())
-                                 .arg(refusal));
-            socket->abort();
-            socket->deleteLater();
+            refuse(socket, "logger connection", refusal);
             continue;
         }
         auto link = std::make_unique<LoggerSocket>(socket);
