@@ -25,13 +25,7 @@ namespace {
 using bench::Clock;
 using bench::median;
 using bench::microsSince;
-
-void pump(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+using bench::pump;
 
 quint16 freePort()
 {
