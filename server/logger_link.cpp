@@ -4,9 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>

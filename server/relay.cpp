@@ -666,7 +666,7 @@ void Relay::acceptLogger(QTcpServer& listener)
         QString refusal;
         if (!isAllowed(limits_.allow, peer))
             refusal = "its address is not in --allow";
-        else if (loggers_.size() >= std::size_t(loggerPorts_ + limits_.maxClients))
+        else if (loggers_.size() >= std::size_t(loggerPorts_) + std::size_t(limits_.maxClients))
             refusal =
                 QString("%1 loggers are connected already (--max-clients)").arg(limits_.maxClients);
         if (!refusal.isEmpty()) {
