@@ -136,8 +136,10 @@ void LoggerPort::takeOpensAndCloses()
                 if (++opened_ == 1 && onEvent)
                     onEvent(name + ": opened by a program");
             } else if ((event->mask & IN_CLOSE) && opened_ > 0 && --opened_ == 0) {
-                // What the last program left unread is no answer for the next one.
+                // What the last program left unread is no answer for the next one, and the
+                // modes it set (an echo would send the box's answers back as commands) go too.
                 tcflush(held_, TCIFLUSH);
+                makeRaw(held_);
                 if (onEvent)
                     onEvent(name + ": closed by the program");
             }
