@@ -49,6 +49,14 @@ qsizetype Intake::keepFirst(int source, qsizetype count)
 
 void Intake::pump()
 {
+    take();
+    // Plain text is applied as soon as nothing taken before it is still being decrypted.
+    if (!applying_ && !inFlight_.empty() && inFlight_.front()->done)
+        finished();
+}
+
+void Intake::take()
+{
     // Round robin: the first source after the one served last that has a message it may start.
     while (inFlight() < maxInFlight()) {
         bool started = false;
@@ -85,11 +93,16 @@ void Intake::start(int source, const Entry& entry)
     job->source = source;
     job->message = entry.bytes;
     inFlight_.push_back(job);
-    // Plain text takes the same way as a message, so that it keeps its turn among them.
+    // Plain text needs no worker; it keeps its place among the messages taken before it.
+    if (entry.plain) {
+        job->text = QString::fromLatin1(job->message);
+        job->done = true;
+        return;
+    }
     runner_(
-        [this, job, plain = entry.plain] {
+        [this, job] {
             try {
-                job->text = plain ? QString::fromLatin1(job->message) : decrypt_(job->message);
+                job->text = decrypt_(job->message);
             } catch (const std::exception& error) {
                 job->failure = QString::fromStdString(error.what());
             }
@@ -106,13 +119,27 @@ void Intake::finished()
     if (applying_)
         return;
     applying_ = true;
-    while (!inFlight_.empty() && inFlight_.front()->done) {
-        const std::shared_ptr<Job> job = inFlight_.front();
-        inFlight_.pop_front();
-        apply_(job->source, job->message, job->text, job->failure);
-    }
+    do {
+        while (!inFlight_.empty() && inFlight_.front()->done) {
+            const std::shared_ptr<Job> job = inFlight_.front();
+            inFlight_.pop_front();
+            apply_(job->source, job->message, job->text, job->failure);
+        }
+        take();
+    } while (!inFlight_.empty() && inFlight_.front()->done);
     applying_ = false;
-    pump();
-    if (onProgress)
+    if (!onProgress)
+        return;
+    // The owner reads on in onProgress, and plain text it takes is applied at once: a turn
+    // asked for meanwhile is taken after this one, not inside it.
+    if (progressing_) {
+        progressAgain_ = true;
+        return;
+    }
+    progressing_ = true;
+    do {
+        progressAgain_ = false;
         onProgress();
+    } while (progressAgain_);
+    progressing_ = false;
 }

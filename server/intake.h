@@ -57,7 +57,7 @@ public:
 
     void enqueue(int source, const QByteArray& message);
     // Plain text (a logger's), taken in turn with the messages and applied in the same order,
-    // without a decryption: its text is its bytes.
+    // without a decryption: its text is its bytes, applied as soon as what was taken before it.
     void enqueuePlain(int source, const QByteArray& text);
     bool hasRoom(int source) const;
     bool isEmpty(int source) const;
@@ -85,6 +85,7 @@ private:
         bool plain = false;
     };
 
+    void take();
     void start(int source, const Entry& entry);
     void finished();
 
@@ -96,4 +97,6 @@ private:
     std::deque<std::shared_ptr<Job>> inFlight_; // in the order taken
     int lastServed_ = 0;
     bool applying_ = false;
+    bool progressing_ = false;
+    bool progressAgain_ = false;
 };
