@@ -93,7 +93,7 @@ TEST(LoggerPort, ALoggerAndAWindowShareTheBoxAndEachGetsItsOwnAnswers)
     EXPECT_EQ(window.receive(1), QStringList{"RX1\r"});
 
     auto logger = std::make_unique<LoggerSide>(link);
-    logger->write("AUX14\rRX2S\r");
+    logger->write("AUX14\rRX2R\r");
     EXPECT_EQ(window.receive(2), (QStringList{"AUX104\r", "RX1S\r"}));
     window.send("TX2\r");
     EXPECT_EQ(window.receive(1), QStringList{"TX2\r"});
