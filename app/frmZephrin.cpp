@@ -25,6 +25,12 @@ frmZephrin::frmZephrin(const Platform& platform)
         mnuPortsCom[n - 1] = &ui.menuEntry(QString("mnuPortsCom%1").arg(n));
         mnuPortsCom[n - 1]->setToolTip(devices.deviceFor(n));
     }
+    // Where a contest logger fits: beside the window, on the server's logger port.
+    for (MenuEntry* tcp : {mnuTCPPort1, mnuTCPPort2})
+        tcp->setToolTip("Zephrin Server on this or another computer. To share the box with a "
+                        "contest logger, start zephrin-server --logger-port "
+                        "~/.zephrin/logger-com5, point the logger at that link (under Wine: "
+                        "~/.wine/dosdevices/com5) and connect here to 127.0.0.1.");
     for (int n = 1; n <= 15; ++n) {
         const QString nn = QString("%1").arg(n, 2, 10, QChar('0'));
         mnuAux1On[n - 1] = &ui.menuEntry("mnuAux1" + nn + "On");

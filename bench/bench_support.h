@@ -5,10 +5,12 @@
 
 #include "cipher/encrypted_text.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -28,6 +30,14 @@ using Clock = std::chrono::steady_clock;
 inline double microsSince(Clock::time_point start)
 {
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+// Runs the event loop for a while, asleep when it has nothing to do.
+inline void pump(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 inline double percentile(std::vector<double> values, int percent)

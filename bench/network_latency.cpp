@@ -29,14 +29,7 @@ namespace {
 using bench::Clock;
 using bench::median;
 using bench::microsSince;
-
-// Runs the event loop for a while, asleep when it has nothing to do.
-void pump(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+using bench::pump;
 
 double derivation()
 {

@@ -21,6 +21,11 @@ std::string BoxModel::otrsp(const std::string& command)
         rx_ = command.substr(2);
         return {};
     }
+    // A box without reverse stereo, as this one, plays it as stereo.
+    if (token == "RX1R" || token == "RX2R") {
+        rx_ = command.substr(2, 1) + "S";
+        return {};
+    }
     const auto change = readCommand(set_, token);
     if (change && change->focus == FocusAction::TxFocus1)
         tx_ = 1;

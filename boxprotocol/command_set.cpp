@@ -167,6 +167,34 @@ std::optional<BoxChange> readToken(QByteArrayView token)
     return readCommand(Protocol::Mk2r, token);
 }
 
+std::optional<QByteArray> windowToken(QByteArrayView command)
+{
+    if (readToken(command))
+        return command.toByteArray();
+    // Every stereo form, reverse stereo included, is the window's one stereo lamp.
+    for (const char* stereo : {"RX2S", "RX1R", "RX2R"})
+        if (command == stereo)
+            return QByteArray(otrsp.focus[static_cast<int>(FocusAction::RxFocusS)]);
+    if (!isAnyWidthAux(otrsp.auxVerb, command))
+        return std::nullopt;
+    const QByteArrayView verb(otrsp.auxVerb);
+    const int value = command.sliced(verb.size() + 1).toByteArray().toInt();
+    if (value > MaxAuxOutput)
+        return std::nullopt;
+    return auxCommand(Protocol::Otrsp, command[verb.size()] - '0', value).toLatin1();
+}
+
+bool isQueryLine(QByteArrayView line)
+{
+    if (line.startsWith('?'))
+        return true;
+    for (const Protocol protocol : {Protocol::Otrsp, Protocol::Mk2r})
+        for (const char* query : commandSet(protocol).queries)
+            if (query && line == query)
+                return true;
+    return false;
+}
+
 ReplyFocus readReply(const QString& reply)
 {
     ReplyFocus focus;

@@ -91,11 +91,21 @@ std::optional<BoxChange> readCommand(Protocol protocol, QByteArrayView token);
 // A state report, or a command, read as a token of either set.
 std::optional<BoxChange> readToken(QByteArrayView token);
 
+// The window's own token for the state that a command of either set leaves the box in, as the
+// window's lamps and aux menus read it: an exact token stays itself, a logger's "AUX14" is
+// "AUX104", "RX2S", "RX1R" and "RX2R" are the stereo "RX1S". None for a command that changes
+// nothing the window shows (a query, an aux value above 15).
+std::optional<QByteArray> windowToken(QByteArrayView command);
+
 // True for the commands after which the box's state is reported to every client.
 inline bool changesBoxState(QByteArrayView command)
 {
-    return readToken(command).has_value();
+    return windowToken(command).has_value();
 }
+
+// True for a line that the box answers: an OTRSP query ("?TX", "?NAME", a bare "?") or MK2R's
+// version query.
+bool isQueryLine(QByteArrayView line);
 
 // An OTRSP box reports its focus as the commands that would set it, anywhere in what it sent:
 // the transmit focus and the receive focus that the text names, each at most once.

@@ -12,7 +12,12 @@ Intake::Intake(int threads, Runner runner, Decrypt decrypt, Apply apply)
 
 void Intake::enqueue(int source, const QByteArray& message)
 {
-    queues_[source].push_back(message);
+    queues_[source].push_back({message, false});
+}
+
+void Intake::enqueuePlain(int source, const QByteArray& text)
+{
+    queues_[source].push_back({text, true});
 }
 
 bool Intake::hasRoom(int source) const
@@ -44,6 +49,14 @@ qsizetype Intake::keepFirst(int source, qsizetype count)
 
 void Intake::pump()
 {
+    take();
+    // Plain text is applied as soon as nothing taken before it is still being decrypted.
+    if (!applying_ && !inFlight_.empty() && inFlight_.front()->done)
+        finished();
+}
+
+void Intake::take()
+{
     // Round robin: the first source after the one served last that has a message it may start.
     while (inFlight() < maxInFlight()) {
         bool started = false;
@@ -52,16 +65,17 @@ void Intake::pump()
             if (next == queues_.end())
                 next = queues_.begin();
             const int source = next->first;
-            std::deque<QByteArray>& queue = next->second;
+            std::deque<Entry>& queue = next->second;
             // A source's messages that are dropped do not use up its turn.
             while (!queue.empty()) {
-                const Admission admission = admit ? admit(source, queue.front()) : Admission::Start;
+                const Admission admission =
+                    admit ? admit(source, queue.front().bytes) : Admission::Start;
                 if (admission == Admission::Hold)
                     break;
-                const QByteArray message = std::move(queue.front());
+                const Entry entry = std::move(queue.front());
                 queue.pop_front();
                 if (admission == Admission::Start) {
-                    start(source, message);
+                    start(source, entry);
                     lastServed_ = source;
                     started = true;
                     break;
@@ -73,12 +87,18 @@ void Intake::pump()
     }
 }
 
-void Intake::start(int source, const QByteArray& message)
+void Intake::start(int source, const Entry& entry)
 {
     auto job = std::make_shared<Job>();
     job->source = source;
-    job->message = message;
+    job->message = entry.bytes;
     inFlight_.push_back(job);
+    // Plain text needs no worker; it keeps its place among the messages taken before it.
+    if (entry.plain) {
+        job->text = QString::fromLatin1(job->message);
+        job->done = true;
+        return;
+    }
     runner_(
         [this, job] {
             try {
@@ -99,13 +119,27 @@ void Intake::finished()
     if (applying_)
         return;
     applying_ = true;
-    while (!inFlight_.empty() && inFlight_.front()->done) {
-        const std::shared_ptr<Job> job = inFlight_.front();
-        inFlight_.pop_front();
-        apply_(job->source, job->message, job->text, job->failure);
-    }
+    do {
+        while (!inFlight_.empty() && inFlight_.front()->done) {
+            const std::shared_ptr<Job> job = inFlight_.front();
+            inFlight_.pop_front();
+            apply_(job->source, job->message, job->text, job->failure);
+        }
+        take();
+    } while (!inFlight_.empty() && inFlight_.front()->done);
     applying_ = false;
-    pump();
-    if (onProgress)
+    if (!onProgress)
+        return;
+    // The owner reads on in onProgress, and plain text it takes is applied at once: a turn
+    // asked for meanwhile is taken after this one, not inside it.
+    if (progressing_) {
+        progressAgain_ = true;
+        return;
+    }
+    progressing_ = true;
+    do {
+        progressAgain_ = false;
         onProgress();
+    } while (progressAgain_);
+    progressing_ = false;
 }

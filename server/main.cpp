@@ -251,6 +251,15 @@ int main(int argc, char** argv)
                     "messages are encrypted but not authenticated: across the internet, put an "
                     "SSH tunnel or a VPN in front of the server")
                 .arg(options.listenName));
+    for (const QString& path : options.loggerPorts)
+        if (!relay.addLoggerPort(path, &failure))
+            return fatal(failure);
+    for (const ServerOptions::Listener& at : options.loggerTcp)
+        if (!relay.listenForLoggers(at.address, at.port, &failure))
+            return fatal(QString("cannot listen for loggers on %1 port %2: %3")
+                             .arg(at.address.toString())
+                             .arg(at.port)
+                             .arg(failure));
     serverlog::event(QString("listening on %1 port %2 (%3)")
                          .arg(options.listenName)
                          .arg(relay.port())

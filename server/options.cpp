@@ -45,6 +45,19 @@ int positiveNumber(const QCommandLineParser& parser, const QCommandLineOption& o
     return number;
 }
 
+// "4532" on loopback, "192.168.1.5:4532", "[::1]:4532".
+bool parseListener(const QString& text, ServerOptions::Listener* listener)
+{
+    const qsizetype colon = text.lastIndexOf(':');
+    QString address = colon < 0 ? ServerOptions::DefaultAddress : text.left(colon);
+    if (address.startsWith('[') && address.endsWith(']'))
+        address = address.mid(1, address.size() - 2);
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    listener->port = quint16(port);
+    return ok && port <= 65535 && listener->address.setAddress(address);
+}
+
 ParsedCommandLine usageError(const QString& text)
 {
     return {.outcome = ParsedCommandLine::Outcome::UsageError, .options = {}, .text = text};
@@ -131,8 +144,21 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                                      "file");
     const QCommandLineOption quiet("quiet", "Log no events (default: one line per event). "
                                             "Warnings and errors still go to standard error.");
+    const QCommandLineOption loggerPort(
+        "logger-port",
+        "Make a serial port for a contest logger: a pty that a link at <path> names (for Wine, "
+        "link ~/.wine/dosdevices/com5 to it). The logger's commands reach the box like a "
+        "client's; its queries are answered to it alone. Repeat it for more loggers.",
+        "path");
+    const QCommandLineOption loggerTcp(
+        "logger-tcp",
+        "Take a logger's plain command lines on TCP at [address:]port (default address "
+        "127.0.0.1; any other only with --allow). Plain text: for this computer or a trusted "
+        "network only. Repeatable.",
+        "[address:]port");
     parser.addOptions({device, simulate, protocol, port, listen, keyFile, allow, maxClients,
-                       maxPerAddress, loginTimeout, maxRate, threads, stateDir, logFile, quiet});
+                       maxPerAddress, loginTimeout, maxRate, threads, stateDir, logFile, quiet,
+                       loggerPort, loggerTcp});
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -219,5 +245,19 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                               .arg(mostThreads));
     options.logFile = parser.value(logFile);
     options.quiet = parser.isSet(quiet);
+    options.loggerPorts = parser.values(loggerPort);
+    for (const QString& text : parser.values(loggerTcp)) {
+        ServerOptions::Listener listener;
+        if (!parseListener(text, &listener))
+            return usageError("--logger-tcp takes [address:]port such as 4532 or "
+                              "192.168.1.5:4532, not " +
+                              text);
+        // Plain text on the network: only for the clients the operator names.
+        if (!listener.address.isLoopback() && options.limits.allow.isEmpty())
+            return usageError("--logger-tcp " + text +
+                              " takes plain text from the network: name the loggers' computers "
+                              "with --allow, or leave the address out for this computer alone");
+        options.loggerTcp.push_back(listener);
+    }
     return parsed;
 }

@@ -27,6 +27,14 @@ struct ServerOptions {
     ClientLimits limits;
     QString logFile;
     bool quiet = false;
+    // Links to the ptys that loggers open as their serial port.
+    QStringList loggerPorts;
+    // Where loggers connect with plain TCP.
+    struct Listener {
+        QHostAddress address;
+        quint16 port = 0;
+    };
+    std::vector<Listener> loggerTcp;
 };
 
 struct ParsedCommandLine {

@@ -23,6 +23,16 @@ bool isPlainText(const QString& text)
     return true;
 }
 
+void refuse(QTcpSocket* socket, const QString& what, const QString& refusal)
+{
+    serverlog::event(QString("%1 from %2 port %3 refused: %4")
+                         .arg(what, plainAddress(socket->peerAddress()).toString())
+                         .arg(socket->peerPort())
+                         .arg(refusal));
+    socket->abort();
+    socket->deleteLater();
+}
+
 } // namespace
 
 QHostAddress plainAddress(const QHostAddress& address)
@@ -69,7 +79,10 @@ Relay::Relay(BoxLink& box, QString key, const ClientLimits& limits,
     reportKeys_.onReady = [this] { sendReports(); };
     reportKeys_.prepare(key_);
     QObject::connect(&server_, &QTcpServer::newConnection, [this] { accept(); });
-    box_.onAnswer = [this](const QByteArray& burst) { report(burst, "box answer"); };
+    box_.onAnswer = [this](const QByteArray& burst) { takeAnswer(burst); };
+    answerQuiet_.setSingleShot(true);
+    answerQuiet_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&answerQuiet_, &QTimer::timeout, [this] { answered(); });
     intake_.admit = [this](int clientId, const QByteArray& message) {
         return admit(clientId, message);
     };
@@ -116,6 +129,8 @@ bool Relay::listen(const QHostAddress& address, quint16 port, QString* reason)
 void Relay::shutdown()
 {
     server_.close();
+    for (const auto& listener : loggerListeners_)
+        listener->close();
     rateWindow_.stop();
     std::vector<Client*> open;
     for (auto& [id, client] : clients_)
@@ -145,12 +160,7 @@ void Relay::accept()
                               "(--max-clients)")
                           .arg(limits_.maxClients);
         if (!refusal.isEmpty()) {
-            serverlog::event(QString("connection from %1 port %2 refused: %3")
-                                 .arg(peer.toString())
-                                 .arg(socket->peerPort())
-                                 .arg(refusal));
-            socket->abort();
-            socket->deleteLater();
+            refuse(socket, "connection", refusal);
             continue;
         }
         auto* client = new Client;
@@ -168,6 +178,7 @@ void Relay::accept()
             drop(*client);
         });
         client->login.start(limits_.loginTimeoutSeconds * 1000);
+        client->connected.start();
         // Qt reads no further ahead than this, so a client that is not read is held back by
         // TCP; the stream and the intake hold the rest to their own bounds.
         socket->setReadBufferSize(MessageStream::MaxUnfinishedBytes);
@@ -302,6 +313,11 @@ void Relay::readAll()
         open.push_back(client);
     for (Client* client : open)
         readFrom(*client);
+    std::vector<int> loggers;
+    for (const auto& [id, logger] : loggers_)
+        loggers.push_back(id);
+    for (const int id : loggers)
+        readLogger(id);
 }
 
 void Relay::takeMessage(Client& client, const QByteArray& message)
@@ -333,12 +349,15 @@ void Relay::takeMessage(Client& client, const QByteArray& message)
 
 Intake::Admission Relay::admit(int clientId, const QByteArray& message)
 {
+    // A logger's plain text costs no key derivation and carries no salt; its rate is counted.
     const auto found = clients_.find(clientId);
-    if (found == clients_.end() || found->second->closing)
+    const bool plain = found == clients_.end();
+    Source* from = source(clientId);
+    if (!from || (!plain && found->second->closing))
         return Intake::Admission::Drop;
-    Client& client = *found->second;
-    const quint64 salt = saltOf(message);
-    if (acceptedSalts_.contains(salt) || saltsInFlight_.contains(salt)) {
+    Source& client = *from;
+    const quint64 salt = plain ? 0 : saltOf(message);
+    if (!plain && (acceptedSalts_.contains(salt) || saltsInFlight_.contains(salt))) {
         clientEvent(client, QString("%1: a message sent before was sent again (its salt was seen "
                                     "before): a replay, dropped and not sent to the box")
                                 .arg(client.name));
@@ -355,13 +374,14 @@ Intake::Admission Relay::admit(int clientId, const QByteArray& message)
     }
     ++client.decryptionsThisSecond;
     ++client.inFlight;
-    saltsInFlight_.insert(salt);
+    if (!plain)
+        saltsInFlight_.insert(salt);
     return Intake::Admission::Start;
 }
 
 // A client that sends junk fast could fill the log: past MaxClientLinesPerSecond its lines are
 // counted, and said in one line at the next second.
-void Relay::clientEvent(Client& client, const QString& line)
+void Relay::clientEvent(Source& client, const QString& line)
 {
     if (client.linesThisSecond++ < MaxClientLinesPerSecond)
         serverlog::event(line);
@@ -383,7 +403,7 @@ void Relay::newSecond()
             gone.push_back(client);
     for (Client* client : gone)
         hungUp(*client);
-    for (auto& [id, client] : clients_) {
+    for (Source* client : sources()) {
         if (client->linesThisSecond > MaxClientLinesPerSecond)
             serverlog::event(QString("%1: ... %2 more lines like these in the last second")
                                  .arg(client->name)
@@ -399,6 +419,12 @@ void Relay::newSecond()
 void Relay::applyDecrypted(int clientId, const QByteArray& message, const QString& text,
                            const QString& failure)
 {
+    if (const auto logger = loggers_.find(clientId); logger != loggers_.end()) {
+        --logger->second->inFlight;
+        takeText(*logger->second, text);
+        retireLoggerIfDone(clientId);
+        return;
+    }
     const quint64 salt = saltOf(message);
     saltsInFlight_.erase(salt);
     const auto found = clients_.find(clientId);
@@ -430,7 +456,7 @@ void Relay::applyDecrypted(int clientId, const QByteArray& message, const QStrin
 // Typed keys and commands alike join the client's line; a backspace takes back its last
 // character. A carriage return ends the line: a command of the box's sets goes to the box whole,
 // anything else is dropped.
-void Relay::takeText(Client& client, const QString& text)
+void Relay::takeText(Source& client, const QString& text)
 {
     for (const QChar c : text) {
         if (c == '\r') {
@@ -446,7 +472,7 @@ void Relay::takeText(Client& client, const QString& text)
     }
 }
 
-void Relay::takeLine(Client& client)
+void Relay::takeLine(Source& client)
 {
     const QByteArray line = std::exchange(client.line, {});
     const bool tooLong = std::exchange(client.lineTooLong, false);
@@ -454,9 +480,12 @@ void Relay::takeLine(Client& client)
         !tooLong && std::any_of(commandSets_.begin(), commandSets_.end(),
                                 [&](Protocol set) { return isCommandLine(set, line); });
     if (isCommand) {
-        client.proven = true;
-        client.login.stop();
-        toBox(line);
+        if (const auto found = clients_.find(client.id); found != clients_.end()) {
+            found->second->proven = true;
+            found->second->login.stop();
+        }
+        if (!withholdOpening(client, line))
+            toBox(client, line);
         return;
     }
     ++client.refusedSince;
@@ -472,16 +501,244 @@ void Relay::takeLine(Client& client)
     client.lastRefusal.start();
 }
 
-void Relay::toBox(const QByteArray& line)
+Relay::Source* Relay::source(int id)
 {
-    const QByteArray text = line + '\r';
-    if (!box_.write(text)) {
-        serverlog::event(QString("box is gone: \"%1\" not sent").arg(shown(text)));
+    if (const auto client = clients_.find(id); client != clients_.end())
+        return client->second;
+    if (const auto logger = loggers_.find(id); logger != loggers_.end())
+        return logger->second.get();
+    return nullptr;
+}
+
+std::vector<Relay::Source*> Relay::sources()
+{
+    std::vector<Source*> all;
+    for (const auto& [id, client] : clients_)
+        all.push_back(client);
+    for (const auto& [id, logger] : loggers_)
+        all.push_back(logger.get());
+    return all;
+}
+
+// A window that connects switches both radios' aux outputs off as it opens. Beside a logger that
+// may be transmitting, switching an antenna or a filter then could damage the station: in the
+// client's first second those commands stay here, and the client is told the box's state instead.
+bool Relay::withholdOpening(Source& from, const QByteArray& line)
+{
+    const auto client = clients_.find(from.id);
+    if (!loggersShare_ || client == clients_.end() ||
+        client->second->connected.elapsed() >= OpeningGraceMs)
+        return false;
+    const auto change = readToken(line);
+    if (!change || change->focus || change->output != 0)
+        return false;
+    serverlog::event(QString("%1: \"%2\" in its first second kept from the box, as a logger shares "
+                             "it; the box's state is reported to it instead")
+                         .arg(from.name, shown(line)));
+    if (!std::exchange(client->second->toldState, true))
+        for (const QByteArray& token : known_)
+            if (!token.isEmpty())
+                report(token + '\r', "state report", from.id);
+    return true;
+}
+
+void Relay::toBox(Source& from, const QByteArray& line)
+{
+    if (toBox_.size() >= MaxWaitingLines) {
+        clientEvent(from, QString("%1: \"%2\" dropped: %3 lines wait for the box to answer")
+                              .arg(from.name, shown(line))
+                              .arg(MaxWaitingLines));
         return;
     }
-    serverlog::event(QString("to the box: \"%1\"").arg(shown(text)));
-    if (changesBoxState(line))
-        report(text, "state report");
+    toBox_.push_back({from.id, line});
+    feedBox();
+}
+
+// Lines go to the box in the order taken until one is a query; the rest wait for its answer.
+void Relay::feedBox()
+{
+    while (!query_ && !toBox_.empty()) {
+        const BoxLine next = std::move(toBox_.front());
+        toBox_.pop_front();
+        const Source* from = source(next.source);
+        const QString by = from ? " from " + from->name : QString();
+        const QByteArray text = next.line + '\r';
+        if (!box_.write(text)) {
+            serverlog::event(QString("box is gone: \"%1\" not sent%2").arg(shown(text), by));
+            continue;
+        }
+        serverlog::event(QString("to the box: \"%1\"%2").arg(shown(text), by));
+        if (isQueryLine(next.line)) {
+            query_ = OpenQuery{next.source, {}};
+            answerQuiet_.start(AnswerQuietMs);
+        } else if (const auto token = windowToken(next.line)) {
+            known_[std::size_t(stateOf(*token + '\r') - 1)] = *token;
+            report(*token + '\r', "state report");
+        }
+    }
+}
+
+// What the box sends answers the open query, up to its carriage return; what comes after it, or
+// with no query open, is nobody's answer and dropped.
+void Relay::takeAnswer(const QByteArray& burst)
+{
+    if (!query_) {
+        serverlog::event(QString("box said \"%1\" unasked: dropped").arg(shown(burst)));
+        return;
+    }
+    const qsizetype end = burst.indexOf('\r');
+    query_->answer += end < 0 ? burst : burst.left(end + 1);
+    if (end >= 0 && end + 1 < burst.size())
+        serverlog::event(
+            QString("box said \"%1\" after its answer: dropped").arg(shown(burst.mid(end + 1))));
+    if (end < 0 && query_->answer.size() < MaxAnswerBytes)
+        answerQuiet_.start(AnswerQuietMs);
+    else
+        answered();
+}
+
+void Relay::answered()
+{
+    answerQuiet_.stop();
+    if (!query_)
+        return;
+    const OpenQuery done = std::move(*query_);
+    query_.reset();
+    if (done.answer.isEmpty())
+        serverlog::event(QString("box gave no answer in %1 ms").arg(AnswerQuietMs));
+    else
+        deliver(done.source, done.answer);
+    feedBox();
+}
+
+void Relay::deliver(int sourceId, const QByteArray& answer)
+{
+    QByteArray said = answer;
+    said.chop(said.endsWith('\r') ? 1 : 0);
+    if (const auto token = windowToken(said))
+        known_[std::size_t(stateOf(*token + '\r') - 1)] = *token;
+    if (const auto logger = loggers_.find(sourceId); logger != loggers_.end()) {
+        const bool delivered = !logger->second->gone && logger->second->link->write(answer);
+        clientEvent(*logger->second,
+                    QString("answer \"%1\" %2 %3")
+                        .arg(shown(answer), delivered ? "sent to" : "dropped, nobody reads",
+                             logger->second->name));
+    } else if (clients_.contains(sourceId)) {
+        report(answer, "box answer", sourceId);
+    } else {
+        serverlog::event(
+            QString("box answer \"%1\" dropped: its asker has gone").arg(shown(answer)));
+    }
+}
+
+bool Relay::addLoggerPort(const QString& linkPath, QString* failure)
+{
+    std::unique_ptr<LoggerPort> port = LoggerPort::open(linkPath, failure);
+    if (!port)
+        return false;
+    serverlog::event(QString("logger port %1 ready, a link to %2").arg(linkPath, port->device()));
+    ++loggerPorts_;
+    addLogger(std::move(port));
+    return true;
+}
+
+bool Relay::listenForLoggers(const QHostAddress& address, quint16 port, QString* reason)
+{
+    auto listener = std::make_unique<QTcpServer>();
+    if (!listener->listen(address, port)) {
+        *reason = listener->errorString();
+        return false;
+    }
+    QTcpServer* raw = listener.get();
+    QObject::connect(raw, &QTcpServer::newConnection, [this, raw] { acceptLogger(*raw); });
+    serverlog::event(QString("loggers on plain TCP at %1 port %2")
+                         .arg(address.toString())
+                         .arg(listener->serverPort()));
+    loggerListeners_.push_back(std::move(listener));
+    loggersShare_ = true;
+    return true;
+}
+
+void Relay::acceptLogger(QTcpServer& listener)
+{
+    while (QTcpSocket* socket = listener.nextPendingConnection()) {
+        const QHostAddress peer = plainAddress(socket->peerAddress());
+        QString refusal;
+        if (!isAllowed(limits_.allow, peer))
+            refusal = "its address is not in --allow";
+        else if (loggers_.size() >= std::size_t(loggerPorts_) + std::size_t(limits_.maxClients))
+            refusal =
+                QString("%1 loggers are connected already (--max-clients)").arg(limits_.maxClients);
+        if (!refusal.isEmpty()) {
+            refuse(socket, "logger connection", refusal);
+            continue;
+        }
+        auto link = std::make_unique<LoggerSocket>(socket);
+        link->name = QString("logger %1 (%2)").arg(nextClientId_).arg(peer.toString());
+        serverlog::event(QString("logger %1 connected from %2 port %3")
+                             .arg(nextClientId_)
+                             .arg(peer.toString())
+                             .arg(socket->peerPort()));
+        addLogger(std::move(link));
+    }
+}
+
+void Relay::addLogger(std::unique_ptr<LoggerLink> link)
+{
+    auto logger = std::make_unique<Logger>();
+    const int id = nextClientId_++;
+    logger->id = id;
+    logger->name = link->name;
+    link->onReadable = [this, id] { readLogger(id); };
+    link->onGone = [this, id] { loggerGone(id); };
+    link->onEvent = [this, id](const QString& line) {
+        if (Source* from = source(id))
+            clientEvent(*from, line);
+    };
+    logger->link = std::move(link);
+    loggers_[id] = std::move(logger);
+    loggersShare_ = true;
+    readLogger(id);
+}
+
+// A logger's bytes join the intake as they come, in pieces of a read, taken in turn with every
+// client's messages; while its queue is full or it is throttled, it is not read.
+void Relay::readLogger(int id)
+{
+    const auto found = loggers_.find(id);
+    if (found == loggers_.end())
+        return;
+    Logger& logger = *found->second;
+    while (!logger.gone && !logger.throttled && intake_.hasRoom(id)) {
+        const QByteArray bytes = logger.link->read(ReadChunkBytes);
+        if (bytes.isEmpty())
+            break;
+        intake_.enqueuePlain(id, bytes);
+    }
+    logger.link->setReading(!logger.gone && !logger.throttled && intake_.hasRoom(id));
+    intake_.pump();
+}
+
+void Relay::loggerGone(int id)
+{
+    const auto found = loggers_.find(id);
+    if (found == loggers_.end() || found->second->gone)
+        return;
+    readLogger(id); // what it sent before it hung up is still carried out, as far as it fits
+    found->second->gone = true;
+    serverlog::event(found->second->name + " disconnected");
+    // Not inside the link's own signal: it goes on the event loop's next turn.
+    QTimer::singleShot(0, &rateWindow_, [this, id] { retireLoggerIfDone(id); });
+}
+
+void Relay::retireLoggerIfDone(int id)
+{
+    const auto found = loggers_.find(id);
+    if (found != loggers_.end() && found->second->gone && found->second->inFlight == 0 &&
+        intake_.isEmpty(id)) {
+        intake_.forget(id);
+        loggers_.erase(found);
+    }
 }
 
 std::vector<Relay::Client*> Relay::listeners() const
@@ -496,20 +753,21 @@ std::vector<Relay::Client*> Relay::listeners() const
 // Reports wait for a key derived ahead: no derivation runs on the event loop. While they wait, a
 // newer report of the same state (the transmit focus, the receive focus, a radio's aux) takes
 // the place of the older one; the box's answers wait in order, the oldest dropped past a bound.
-void Relay::report(const QByteArray& text, const QString& what)
+void Relay::report(const QByteArray& text, const QString& what, int to)
 {
     if (listeners().empty()) {
         serverlog::event(QString("%1 \"%2\": no client to send it to").arg(what, shown(text)));
         return;
     }
-    const int state = stateOf(text);
+    // One client's reports are each of their own.
+    const int state = to ? 0 : stateOf(text);
     const auto same =
         std::find_if(waitingReports_.begin(), waitingReports_.end(),
                      [&](const WaitingReport& r) { return state && r.state == state; });
     if (same != waitingReports_.end()) {
         same->text = text;
     } else {
-        waitingReports_.push_back({state, text, what});
+        waitingReports_.push_back({state, text, what, to});
         if (waitingReports_.size() > MaxWaitingReports) {
             serverlog::event(
                 QString("%1 \"%2\" dropped: more than %3 reports wait for keys")
@@ -552,7 +810,9 @@ void Relay::sendReports()
             return; // again when a key is ready
         const WaitingReport sent = std::move(waitingReports_.front());
         waitingReports_.pop_front();
-        const std::vector<Client*> listening = listeners();
+        std::vector<Client*> listening = listeners();
+        if (sent.to)
+            std::erase_if(listening, [&](const Client* client) { return client->id != sent.to; });
         const QByteArray message = encrypted->toLatin1();
         for (Client* client : listening) {
             client->socket->write(message);

@@ -1,12 +1,14 @@
 #pragma once
 
-// The server proper: clients on TCP, each sending encrypted commands for the box, and every
-// client that has spoken getting the state reports and the box's answers as encrypted messages.
+// The server proper: clients on TCP, each sending encrypted commands for the box, and loggers
+// sending plain ones; every client that has spoken gets the state reports as encrypted messages,
+// and each source the box's answers to its own queries.
 
 #include "box_link.h"
 #include "cipher/key_pool.h"
 #include "intake.h"
 #include "linecode/message_stream.h"
+#include "logger_link.h"
 #include "salt_file.h"
 #include "seen_salts.h"
 #include "thread_runner.h"
@@ -19,9 +21,12 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <array>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_set>
 
 // Who may connect and how much work one client may cause.
@@ -68,34 +73,52 @@ public:
     // Stops listening and closes every connection after what is queued for it has gone.
     void shutdown();
 
+    // A logger's serial port: a pty that a link at the path names. False, with the reason, when
+    // it cannot be made.
+    bool addLoggerPort(const QString& linkPath, QString* failure);
+    // Loggers on plain TCP; false, with the reason, when the address cannot be listened on.
+    bool listenForLoggers(const QHostAddress& address, quint16 port, QString* reason);
+
 private:
-    // One connected client. A QObject so that it can outlive its own signals by deleteLater.
-    struct Client : QObject {
+    // Whatever sends command lines for the box: an encrypted client or a logger. Each source's
+    // text is gathered in a line of its own until its carriage return: no other source's text
+    // comes between, and only a whole command goes to the box.
+    struct Source {
         int id = 0;
         QString name; // "client 3 (127.0.0.1)", as the log shows it
+        QByteArray line;
+        bool lineTooLong = false;
+        QElapsedTimer lastRefusal; // lines refused are logged at most once a second
+        int refusedSince = 0;
+        int linesThisSecond = 0;       // logged, and counted past the bound
+        int inFlight = 0;              // its messages being decrypted, its text on its way
+        int decryptionsThisSecond = 0; // against --max-rate
+        bool throttled = false;        // not read nor decrypted until the next second
+        bool throttledBefore = false;  // throttled in the second before: logged then
+    };
+
+    // One connected client. A QObject so that it can outlive its own signals by deleteLater.
+    struct Client : QObject, Source {
         QTcpSocket* socket = nullptr;
         QHostAddress address;
         // It has sent a command that went to the box: it knows the key and may keep its place.
         bool proven = false;
         QTimer login;
+        QElapsedTimer connected;
+        bool toldState = false; // the box's state was reported to it on joining
         MessageStream incoming{MessageStream::Reader::Server};
         QTimer tailQuiet;
         bool spoken = false; // reports go only to clients that have sent something
         bool gone = false;
         // The client closed its side; what it sent before is still carried out.
         bool hungUp = false;
-        int inFlight = 0;              // messages of this client being decrypted
-        int decryptionsThisSecond = 0; // against --max-rate
-        bool throttled = false;        // not read nor decrypted until the next second
-        bool throttledBefore = false;  // throttled in the second before: logged then
-        bool closing = false;          // the server is stopping
-        // The client's own line, gathered until its carriage return: no other client's text
-        // comes between, and only a whole command goes to the box.
-        QByteArray line;
-        bool lineTooLong = false;
-        QElapsedTimer lastRefusal; // lines refused are logged at most once a second
-        int refusedSince = 0;
-        int linesThisSecond = 0; // logged, and counted past the bound
+        bool closing = false; // the server is stopping
+    };
+
+    // A logger: plain command lines in, the box's answers to its own queries out; no reports.
+    struct Logger : Source {
+        std::unique_ptr<LoggerLink> link;
+        bool gone = false; // hung up; what it sent before is still carried out
     };
 
     // A client is read while its queue has room; one read adds at most this many bytes, a few
@@ -125,13 +148,26 @@ private:
                         const QString& failure);
     void newSecond();
     static bool peerHasHungUp(const Client& client);
-    void clientEvent(Client& client, const QString& line);
     void hungUp(Client& client);
     void retireIfDone(Client& client);
-    void takeText(Client& client, const QString& text);
-    void takeLine(Client& client);
-    void toBox(const QByteArray& line);
-    void report(const QByteArray& text, const QString& what);
+    void takeText(Source& source, const QString& text);
+    void takeLine(Source& source);
+    Source* source(int id);
+    std::vector<Source*> sources();
+    void clientEvent(Source& source, const QString& line);
+    bool withholdOpening(Source& from, const QByteArray& line);
+    void toBox(Source& from, const QByteArray& line);
+    void feedBox();
+    void takeAnswer(const QByteArray& burst);
+    void answered();
+    void deliver(int sourceId, const QByteArray& answer);
+    void addLogger(std::unique_ptr<LoggerLink> link);
+    void acceptLogger(QTcpServer& listener);
+    void readLogger(int id);
+    void loggerGone(int id);
+    void retireLoggerIfDone(int id);
+    // Sent to every client that listens, or to the one client `to`.
+    void report(const QByteArray& text, const QString& what, int to = 0);
     void sendReports();
     std::vector<Client*> listeners() const;
     // 1 the transmit focus, 2 the receive focus, 3 and 4 a radio's aux; 0 for a box's answer.
@@ -156,6 +192,7 @@ private:
         int state = 0;
         QByteArray text;
         QString what; // as the log calls it
+        int to = 0;   // one client's, or 0 for every client's
     };
     std::deque<WaitingReport> waitingReports_;
     static constexpr std::size_t MaxWaitingReports = 64;
@@ -165,4 +202,33 @@ private:
     std::map<int, Client*> clients_;
     int nextClientId_ = 1;
     std::vector<Protocol> commandSets_;
+
+    // Whole lines for the box, from every source, in the order they were taken. While the box
+    // answers a query, the lines behind it wait: its answer is the asker's alone.
+    struct BoxLine {
+        int source = 0;
+        QByteArray line;
+    };
+    std::deque<BoxLine> toBox_;
+    static constexpr std::size_t MaxWaitingLines = 64;
+    struct OpenQuery {
+        int source = 0;
+        QByteArray answer;
+    };
+    std::optional<OpenQuery> query_;
+    // An answer ends at its carriage return, or when the box has been silent this long.
+    QTimer answerQuiet_;
+    static constexpr int AnswerQuietMs = 100;
+    // Longer than any answer of a box.
+    static constexpr qsizetype MaxAnswerBytes = 256;
+    // The state the box was last put in or said it is in, as the window's tokens: the transmit
+    // focus, the receive focus and each radio's aux, by stateOf() - 1.
+    std::array<QByteArray, 4> known_;
+    // With a logger beside them, a client's aux switched off in this time after it connected is
+    // the window's opening, not an operator's command.
+    static constexpr int OpeningGraceMs = 1000;
+    bool loggersShare_ = false;
+    std::map<int, std::unique_ptr<Logger>> loggers_;
+    std::vector<std::unique_ptr<QTcpServer>> loggerListeners_;
+    int loggerPorts_ = 0;
 };
