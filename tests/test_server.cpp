@@ -89,7 +89,7 @@ TEST(ServerWithSimulatedBox, OpensslIsAClientAndEveryClientThatHasSpokenGetsEach
     other.sendText("TX2\r");
     other.sendText("?TX\r");
     EXPECT_EQ(other.receive(2), (QStringList{"TX2\r", "TX2\r"})) << "report, then the answer";
-    EXPECT_EQ(client.receive(2), (QStringList{"TX2\r", "TX2\r"}));
+    EXPECT_EQ(client.receive(2, 500), QStringList{"TX2\r"}) << "the answer is the asker's";
     EXPECT_TRUE(silent.receive(1, 200).isEmpty());
 }
 
@@ -169,8 +169,8 @@ TEST_F(ServerOnPty, BoxAnswersAreRelayedTheBoxMayGoAndComeBackAndReplaysAreRefus
 {
     client.sendText("?RX\r");
     EXPECT_EQ(pty->read(4), "?RX\r");
-    pty->write("RX1\rTX2\r"); // two answers in one piece, cut at their carriage returns
-    EXPECT_EQ(client.receive(2), (QStringList{"RX1\r", "TX2\r"}));
+    pty->write("RX1\rTX2\r"); // the answer ends at its carriage return; what follows is late
+    EXPECT_EQ(client.receive(2, 500), QStringList{"RX1\r"});
 
     pty->closeMaster();
     ASSERT_TRUE(server.waitForLog("box is gone"));
