@@ -27,18 +27,23 @@ constexpr const char* DefaultKey = "Zephrin";
 // A key file holds one line of text; anything this long is not a key file.
 constexpr qint64 MaxKeyFileBytes = 4096;
 
+// Exit statuses, as LSB init scripts and systemd's RestartPreventExitStatus= read them.
+constexpr int ExitFault = 1;
+constexpr int ExitUsage = 2;
+
 int usageError(const QString& message)
 {
-    std::fprintf(stderr, "zephrin-server: %s\nSee zephrin-server --help.\n",
-                 message.toLocal8Bit().constData());
-    return 2;
+    const char* priority = serverlog::errorsToJournal() ? "<3>" : "";
+    std::fprintf(stderr, "%szephrin-server: %s\n%sSee zephrin-server --help.\n", priority,
+                 message.toLocal8Bit().constData(), priority);
+    return ExitUsage;
 }
 
 int fatal(const QString& message)
 {
-    serverlog::warning("zephrin-server: " + message);
+    serverlog::error("zephrin-server: " + message);
     serverlog::stop();
-    return 1;
+    return ExitFault;
 }
 
 // Takes the variable out of the environment and wipes its text where the process started with
