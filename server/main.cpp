@@ -60,10 +60,9 @@ void scrubEnvironment(const char* name)
         std::memset(entry, 0, std::strlen(entry));
 }
 
-// The key: from the file, else from ZEPHRIN_KEY, else the default with a warning. Never from
-// the command line, where every user sees it in `ps`.
-// Where the key came from: a file is read again on SIGHUP; the environment is read once and
-// cleared, so that the key does not stay in /proc/PID/environ.
+// Where the key came from: a file (systemd's credential or --key-file) is read again on
+// SIGHUP; the environment is read once and cleared, so that the key does not stay in
+// /proc/PID/environ.
 enum class KeySource { File, Environment, Default };
 
 bool readKeyFile(const QString& keyFile, QString* key, QString* failure)
@@ -121,16 +120,20 @@ bool readKeyFile(const QString& keyFile, QString* key, QString* failure)
     return true;
 }
 
-// The key: from the file, else from ZEPHRIN_KEY, else the default with a warning. Never from
-// the command line, where every user sees it in `ps`.
-bool readKey(const QString& keyFile, QString* key, KeySource* source, QString* failure)
+// The key: from the credential "key" that systemd hands the service (LoadCredential=), else
+// from --key-file, else from ZEPHRIN_KEY, else the default with a warning. Never from the
+// command line, where every user sees it in `ps`. *keyFile becomes the file it was read from.
+bool readKey(QString* keyFile, QString* key, KeySource* source, QString* failure)
 {
-    if (!keyFile.isEmpty()) {
-        *source = KeySource::File;
-        return readKeyFile(keyFile, key, failure);
-    }
     const QByteArray fromEnvironment = qgetenv("ZEPHRIN_KEY");
     scrubEnvironment("ZEPHRIN_KEY");
+    const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    if (!credentials.isEmpty() && QFile::exists(credentials + "/key"))
+        *keyFile = credentials + "/key";
+    if (!keyFile->isEmpty()) {
+        *source = KeySource::File;
+        return readKeyFile(*keyFile, key, failure);
+    }
     if (!fromEnvironment.isEmpty()) {
         *source = KeySource::Environment;
         *key = QString::fromUtf8(fromEnvironment);
@@ -139,7 +142,8 @@ bool readKey(const QString& keyFile, QString* key, KeySource* source, QString* f
     serverlog::warning(
         QString("zephrin-server: warning: no key set, using the default key \"%1\". Set the same "
                 "key as in Zephrin's \"Change Encryption Key\" with --key-file FILE (a file "
-                "readable by this user only) or the environment variable ZEPHRIN_KEY")
+                "readable by this user only), the environment variable ZEPHRIN_KEY, or, for the "
+                "service, in /etc/zephrin/key")
             .arg(DefaultKey));
     *source = KeySource::Default;
     *key = DefaultKey;
@@ -198,9 +202,9 @@ int main(int argc, char** argv)
 
     // A core dump would hold the key.
     ::prctl(PR_SET_DUMPABLE, 0);
-    QString key;
+    QString key, keyFile = options.keyFile;
     KeySource keySource = KeySource::Default;
-    if (!readKey(options.keyFile, &key, &keySource, &failure))
+    if (!readKey(&keyFile, &key, &keySource, &failure))
         return fatal(failure);
     if (!catchStopSignals())
         return fatal("cannot set up the signal handling; is the system out of descriptors?");
@@ -215,16 +219,16 @@ int main(int argc, char** argv)
             stoppedBy = static_cast<unsigned char>(number);
             QCoreApplication::quit();
         } else if (keySource != KeySource::File) {
-            serverlog::event(QString("SIGHUP: the key %1 stays; a key in --key-file is read again "
+            serverlog::event(QString("SIGHUP: the key %1 stays; a key in a file is read again "
                                      "on SIGHUP")
                                  .arg(keySource == KeySource::Environment
                                           ? "read once from ZEPHRIN_KEY"
                                           : "\"" + QString(DefaultKey) + "\""));
-        } else if (QString again, why; !readKeyFile(options.keyFile, &again, &why)) {
+        } else if (QString again, why; !readKeyFile(keyFile, &again, &why)) {
             serverlog::warning("zephrin-server: SIGHUP: the key in use stays: " + why);
         } else if (running) {
             running->setKey(again);
-            serverlog::event("SIGHUP: the key was read again from " + options.keyFile);
+            serverlog::event("SIGHUP: the key was read again from " + keyFile);
         }
     });
 
