@@ -30,13 +30,14 @@ constexpr qint64 MaxKeyFileBytes = 4096;
 // Exit statuses, as LSB init scripts and systemd's RestartPreventExitStatus= read them.
 constexpr int ExitFault = 1;
 constexpr int ExitUsage = 2;
+constexpr int ExitNotConfigured = 6;
 
-int usageError(const QString& message)
+int usageError(const QString& message, int status = ExitUsage)
 {
     const char* priority = serverlog::errorsToJournal() ? "<3>" : "";
     std::fprintf(stderr, "%szephrin-server: %s\n%sSee zephrin-server --help.\n", priority,
                  message.toLocal8Bit().constData(), priority);
-    return ExitUsage;
+    return status;
 }
 
 int fatal(const QString& message)
@@ -190,6 +191,8 @@ int main(int argc, char** argv)
         std::fputs(parsed.text.toLocal8Bit().constData(), stdout);
         return 0;
     case ParsedCommandLine::Outcome::UsageError: return usageError(parsed.text);
+    case ParsedCommandLine::Outcome::NotConfigured:
+        return usageError(parsed.text, ExitNotConfigured);
     case ParsedCommandLine::Outcome::Run: break;
     }
     const ServerOptions& options = parsed.options;

@@ -148,7 +148,15 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     if (!parser.positionalArguments().isEmpty())
         return usageError("unexpected argument " + parser.positionalArguments().first() +
                           "; the key goes in --key-file or ZEPHRIN_KEY");
-    if (parser.isSet(device) == parser.isSet(simulate))
+    // An empty --device names no box: the service runs with --device "${ZEPHRIN_DEVICE}".
+    const bool deviceNamed = parser.isSet(device) && !parser.value(device).isEmpty();
+    if (parser.isSet(device) && !deviceNamed && !parser.isSet(simulate))
+        return {.outcome = ParsedCommandLine::Outcome::NotConfigured,
+                .options = {},
+                .text = "no box is configured: --device names no device. Set ZEPHRIN_DEVICE in "
+                        "/etc/default/zephrin-server to the box's serial device for the "
+                        "service, or name it with --device PATH"};
+    if (deviceNamed == parser.isSet(simulate))
         return usageError("name the box: either --device PATH or --simulate otrsp|mk2r");
 
     ParsedCommandLine parsed;
