@@ -8,6 +8,12 @@
 
 namespace {
 
+const char* const LicenceNotice =
+    "Copyright (C) 2026 The Zephrin authors\n"
+    "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+    "This is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
+
 // "192.168.1.0/24", "10.1.2.3" or "::1": the network, with every bit counted for an address
 // alone. An IPv4 network written as IPv4-mapped IPv6 (::ffff:10.1.2.0/120) is the IPv4 one, as
 // the clients' addresses are.
@@ -144,7 +150,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         return {.outcome = ParsedCommandLine::Outcome::ShowVersion,
                 .options = {},
                 .text = QCoreApplication::applicationName() + ' ' +
-                        QCoreApplication::applicationVersion() + '\n'};
+                        QCoreApplication::applicationVersion() + '\n' + LicenceNotice};
     if (!parser.positionalArguments().isEmpty())
         return usageError("unexpected argument " + parser.positionalArguments().first() +
                           "; the key goes in --key-file or ZEPHRIN_KEY");
