@@ -2,6 +2,9 @@
 // STATE_DIRECTORY, its output the journal's stream. The build machines have no systemd running,
 // so the test sets what systemd would set.
 
+#include "form_fixture.h"
+#include "platform/qt/event_gate.h"
+#include "platform/qt/qt_launcher.h"
 #include "server_process.h"
 
 #include <QDir>
@@ -66,6 +69,43 @@ TEST(ServerAsService, TakesTheCredentialKeyAndTheStateFolderAndLogsWithPrioritie
     ASSERT_TRUE(unconfigured.waitForFinished(5000));
     EXPECT_EQ(unconfigured.exitCode(), 6);
     EXPECT_TRUE(unconfigured.readAll().startsWith("<3>zephrin-server: no box is configured"));
+}
+
+// The desktop found no program for a help file: xdg-open says so only when it ends.
+TEST(HelpWithoutAViewer, TheOpenersStatusReachesTheWindowAndTheGuideIsOfferedAsWebPages)
+{
+    QTemporaryDir bin;
+    QFile opener(bin.filePath("xdg-open"));
+    ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
+    opener.write("#!/bin/sh\n[ \"$1\" = /found ] || exit 3\n");
+    opener.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    opener.close();
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+    EventGate gate;
+    QtLauncher launcher(gate);
+    QStringList unopened;
+    launcher.onNoViewer([&](const QString& file) { unopened << file; });
+    launcher.openDocument("/found");
+    launcher.openDocument("/usr/lib/zephrin/Zephrin.chm");
+    EXPECT_TRUE(pumpUntil([&] { return !unopened.isEmpty(); }, 5000));
+    pumpUntil([] { return false; }, 200);
+    qputenv("PATH", path);
+    EXPECT_EQ(unopened, QStringList{"/usr/lib/zephrin/Zephrin.chm"});
+
+    FakePlatform fakes;
+    frmZephrin form{fakes.bundle()};
+    fakes.ui.dialog.yesNoAnswer = MsgBoxAnswer::Yes;
+    form.launcher_NoViewer("/opt/zephrin/Zephrin.chm");
+    form.launcher_NoViewer("/opt/zephrin/readme.txt");
+    const QStringList boxes = fakes.ui.dialog.prompts();
+    ASSERT_EQ(boxes.size(), 2);
+    EXPECT_TRUE(boxes[0].contains("/opt/zephrin/Zephrin.chm") &&
+                boxes[0].contains("apt install xchm"));
+    ASSERT_EQ(fakes.launcher.opened.size(), 1);
+    EXPECT_TRUE(fakes.launcher.opened[0].endsWith("/doc/zephrin/html/index.html"));
+    EXPECT_TRUE(boxes[0].contains(fakes.launcher.opened[0]));
+    EXPECT_TRUE(boxes[1].contains("/opt/zephrin/readme.txt"));
 }
 
 } // namespace
