@@ -65,8 +65,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         "The switch box on the network: Zephrin anywhere on the network drives the box wired to "
         "this computer as over its own serial port. Every message is encrypted under a key "
         "shared with Zephrin, but not authenticated.\n"
-        "The key is read from --key-file or the environment variable ZEPHRIN_KEY, never from "
-        "the command line; without either, the default key \"Zephrin\".");
+        "The key is read from systemd's credential \"key\" (LoadCredential=), else from "
+        "--key-file, else from the environment variable ZEPHRIN_KEY, never from the command "
+        "line; without any of them, the default key \"Zephrin\".\n"
+        "Exit status: 0 stopped, 1 a fault at run time, 2 bad usage, 6 no box configured "
+        "(an empty --device).");
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption device("device",
@@ -91,8 +94,9 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         "VPN in front of it across the internet.",
         "address", ServerOptions::DefaultAddress);
     const QCommandLineOption keyFile("key-file",
-                                     "File whose first line is the key (default: none; then "
-                                     "ZEPHRIN_KEY, then \"Zephrin\").",
+                                     "File whose first line is the key, unless systemd hands "
+                                     "the key over (default: none; then ZEPHRIN_KEY, then "
+                                     "\"Zephrin\").",
                                      "file");
     const QCommandLineOption allow(
         "allow",
