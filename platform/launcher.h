@@ -13,8 +13,5 @@ public:
     // ends with status 3 or 4 then, maybe only after a while). Raised as an event of the
     // window, with the document's path. A launcher that knows at once raises RuntimeError
     // instead and never calls it.
-    virtual void onNoViewer(std::function<void(const QString& path)> handler)
-    {
-        static_cast<void>(handler);
-    }
+    virtual void onNoViewer(const std::function<void(const QString& path)>& /*handler*/) {}
 };

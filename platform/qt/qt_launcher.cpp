@@ -38,7 +38,7 @@ void QtLauncher::openDocument(const QString& path)
                      });
 }
 
-void QtLauncher::onNoViewer(std::function<void(const QString& path)> handler)
+void QtLauncher::onNoViewer(const std::function<void(const QString& path)>& handler)
 {
-    noViewer_ = std::move(handler);
+    noViewer_ = handler;
 }

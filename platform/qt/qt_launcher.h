@@ -13,7 +13,7 @@ class QtLauncher : public Launcher {
 public:
     explicit QtLauncher(EventGate& gate) : gate_(gate) {}
     void openDocument(const QString& path) override;
-    void onNoViewer(std::function<void(const QString& path)> handler) override;
+    void onNoViewer(const std::function<void(const QString& path)>& handler) override;
 
 private:
     EventGate& gate_;
