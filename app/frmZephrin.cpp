@@ -1,6 +1,7 @@
 #include "frmZephrin.h"
 
 #include "handler_trap.h"
+#include "platform/launcher.h"
 #include "platform/serial_devices.h"
 #include "platform/serial_port.h"
 #include "platform/socket.h"
@@ -129,6 +130,7 @@ void frmZephrin::wireEvents()
     wire(ui.menuEntry("mnuUserGuide"), &frmZephrin::mnuUserGuide_Click);
     wire(ui.menuEntry("mnuViewReadme"), &frmZephrin::mnuViewReadme_Click);
     wire(ui.menuEntry("mnuHelpAbout"), &frmZephrin::mnuHelpAbout_Click);
+    launcher.onNoViewer([this](const QString& path) { launcher_NoViewer(path); });
     wskClient.onEvents({
         .connected = [this] { wskClient_Connect(); },
         .closedByPeer = [this] { wskClient_Close(); },

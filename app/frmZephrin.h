@@ -36,6 +36,8 @@ public:
     void mnuUserGuide_Click();
     void mnuViewReadme_Click();
     void mnuHelpAbout_Click();
+    // The launcher found no program for a help file (raised after the click that opened it).
+    void launcher_NoViewer(const QString& path);
 
     // Aux names
     void mnuRenameAux101_Click() { renameClick(1, 1); }

@@ -185,6 +185,30 @@ void frmZephrin::mnuViewReadme_Click()
             [&] { launcher.openDocument(ui.application().path() + "/readme.txt"); });
 }
 
+void frmZephrin::launcher_NoViewer(const QString& path)
+{
+    if (path.endsWith("/Zephrin.chm")) {
+        const QString pages = ZEPHRIN_GUIDE_PAGES;
+        if (msgBox(QString("No program on this computer opens the user guide %1. Install a "
+                           "viewer for it (sudo apt install xchm), or read the guide as web "
+                           "pages in %2.\n\nOpen the web pages now?")
+                       .arg(path, pages),
+                   MsgBoxStyle::YesNo | MsgBoxStyle::Information,
+                   "User Guide") == MsgBoxAnswer::Yes)
+            trapped("UserGuide_click", [&] { launcher.openDocument(pages); });
+    } else if (path.endsWith("/readme.txt")) {
+        msgBox(QString("No program on this computer opens the readme %1. Install a text editor "
+                       "(sudo apt install mousepad), or read the file there with any of them.")
+                   .arg(path),
+               MsgBoxStyle::Information, "Readme");
+    } else {
+        msgBox(QString("No program on this computer opens %1. Install a web browser (sudo apt "
+                       "install firefox-esr), or open the file with one.")
+                   .arg(path),
+               MsgBoxStyle::Information, "User Guide");
+    }
+}
+
 void frmZephrin::mnuHelpAbout_Click()
 {
     msgBox("Zephrin Version 3.2 by Quillon", MsgBoxStyle::OkOnly, AppName);

@@ -43,6 +43,9 @@ int main(int argc, char* argv[])
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppName);
+    // The desktop entry's name: on Wayland the window's app id, so that the desktop shows the
+    // entry's icon and name for the window and keeps it in the entry's place in the dock.
+    QGuiApplication::setDesktopFileName("org.zephrin.Zephrin");
 
     QtPlatform platform;
     frmZephrin form(platform.bundle());

@@ -18,7 +18,7 @@ struct QtPlatform {
     SerialDeviceMap devices{settings};
     QtSerialPort serialPort{devices, gate};
     QtSocket socket{gate};
-    QtLauncher launcher;
+    QtLauncher launcher{gate};
     QtWorkers workers{gate};
     QtToolkit toolkit;
 

@@ -12,7 +12,7 @@ packages=(
   xvfb xauth fonts-dejavu-core fonts-liberation2
   fp-utils xchm xdg-utils
   libxcb1-dev
-  dpkg-dev lintian appstream x11-utils openbox
+  dpkg-dev debhelper lintian appstream x11-utils systemd openbox
   dbus at-spi2-core python3-pyatspi
 )
 

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -124,13 +125,45 @@ Writer& writer()
 
 bool quietLog = false;
 
-void writeLine(int fd, const QString& line)
+// Whether fd is the journal's stream: JOURNAL_STREAM holds its device and inode as
+// "DEVICE:INODE". A shell started from a desktop service inherits the variable while its own
+// output is a terminal, so the variable alone does not say it.
+bool isJournalStream(int fd)
 {
+    const QByteArray named = qgetenv("JOURNAL_STREAM");
+    const qsizetype colon = named.indexOf(':');
+    struct stat info {};
+    if (colon < 0 || ::fstat(fd, &info) != 0)
+        return false;
+    bool deviceOk = false, inodeOk = false;
+    const qulonglong device = named.left(colon).toULongLong(&deviceOk);
+    const qulonglong inode = named.mid(colon + 1).toULongLong(&inodeOk);
+    return deviceOk && inodeOk && device == info.st_dev && inode == info.st_ino;
+}
+
+// sd-daemon priorities.
+enum class Priority { Event, Warning, Error };
+
+void writeLine(int fd, Priority priority, const QString& line)
+{
+    static const bool journalOut = isJournalStream(STDOUT_FILENO);
     const QDateTime now = QDateTime::currentDateTime();
-    writer().add(fd, (now.toString("HH:mm:ss.zzz ") + line + '\n').toLocal8Bit(),
+    QString text = now.toString("HH:mm:ss.zzz ") + line + '\n';
+    if ((fd == STDOUT_FILENO && journalOut) || (fd == STDERR_FILENO && errorsToJournal()))
+        text = (priority == Priority::Error     ? "<3>"
+                : priority == Priority::Warning ? "<4>"
+                                                : "") +
+               line + '\n';
+    writer().add(fd, text.toLocal8Bit(),
                  (now.toString("yyyy-MM-dd HH:mm:ss.zzz ") + line + '\n').toUtf8());
 }
 } // namespace
+
+bool errorsToJournal()
+{
+    static const bool journal = isJournalStream(STDERR_FILENO);
+    return journal;
+}
 
 void setQuiet(bool quiet)
 {
@@ -150,12 +183,17 @@ bool appendTo(const QString& path, QString* failure)
 
 void event(const QString& line)
 {
-    writeLine(quietLog ? -1 : STDOUT_FILENO, line);
+    writeLine(quietLog ? -1 : STDOUT_FILENO, Priority::Event, line);
 }
 
 void warning(const QString& line)
 {
-    writeLine(STDERR_FILENO, line);
+    writeLine(STDERR_FILENO, Priority::Warning, line);
+}
+
+void error(const QString& line)
+{
+    writeLine(STDERR_FILENO, Priority::Error, line);
 }
 
 void stop()

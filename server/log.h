@@ -4,6 +4,9 @@
 // fatal errors on standard error whatever --quiet says. With a log file, every event and
 // warning is also appended there, with the date, whatever --quiet says. Writing never holds the
 // caller: lines go out on a thread of their own.
+// On a terminal or in a file each line begins with the time. When the stream is the journal's
+// (systemd names it in JOURNAL_STREAM), the journal keeps the time and the line begins with its
+// priority instead: <4> for a warning, <3> for an error, none for an event.
 
 #include <QByteArray>
 #include <QString>
@@ -15,6 +18,10 @@ void setQuiet(bool quiet);
 bool appendTo(const QString& path, QString* failure);
 void event(const QString& line);
 void warning(const QString& line);
+// An error that ends the server.
+void error(const QString& line);
+// Whether standard error is the journal's stream, where an error line begins with <3>.
+bool errorsToJournal();
 // Lets the lines that wait go out, for half a second at most.
 void stop();
 

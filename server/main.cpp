@@ -27,18 +27,24 @@ constexpr const char* DefaultKey = "Zephrin";
 // A key file holds one line of text; anything this long is not a key file.
 constexpr qint64 MaxKeyFileBytes = 4096;
 
-int usageError(const QString& message)
+// Exit statuses, as LSB init scripts and systemd's RestartPreventExitStatus= read them.
+constexpr int ExitFault = 1;
+constexpr int ExitUsage = 2;
+constexpr int ExitNotConfigured = 6;
+
+int usageError(const QString& message, int status = ExitUsage)
 {
-    std::fprintf(stderr, "zephrin-server: %s\nSee zephrin-server --help.\n",
-                 message.toLocal8Bit().constData());
-    return 2;
+    const char* priority = serverlog::errorsToJournal() ? "<3>" : "";
+    std::fprintf(stderr, "%szephrin-server: %s\n%sSee zephrin-server --help.\n", priority,
+                 message.toLocal8Bit().constData(), priority);
+    return status;
 }
 
 int fatal(const QString& message)
 {
-    serverlog::warning("zephrin-server: " + message);
+    serverlog::error("zephrin-server: " + message);
     serverlog::stop();
-    return 1;
+    return ExitFault;
 }
 
 // Takes the variable out of the environment and wipes its text where the process started with
@@ -55,10 +61,9 @@ void scrubEnvironment(const char* name)
         std::memset(entry, 0, std::strlen(entry));
 }
 
-// The key: from the file, else from ZEPHRIN_KEY, else the default with a warning. Never from
-// the command line, where every user sees it in `ps`.
-// Where the key came from: a file is read again on SIGHUP; the environment is read once and
-// cleared, so that the key does not stay in /proc/PID/environ.
+// Where the key came from: a file (systemd's credential or --key-file) is read again on
+// SIGHUP; the environment is read once and cleared, so that the key does not stay in
+// /proc/PID/environ.
 enum class KeySource { File, Environment, Default };
 
 bool readKeyFile(const QString& keyFile, QString* key, QString* failure)
@@ -116,16 +121,20 @@ bool readKeyFile(const QString& keyFile, QString* key, QString* failure)
     return true;
 }
 
-// The key: from the file, else from ZEPHRIN_KEY, else the default with a warning. Never from
-// the command line, where every user sees it in `ps`.
-bool readKey(const QString& keyFile, QString* key, KeySource* source, QString* failure)
+// The key: from the credential "key" that systemd hands the service (LoadCredential=), else
+// from --key-file, else from ZEPHRIN_KEY, else the default with a warning. Never from the
+// command line, where every user sees it in `ps`. *keyFile becomes the file it was read from.
+bool readKey(QString* keyFile, QString* key, KeySource* source, QString* failure)
 {
-    if (!keyFile.isEmpty()) {
-        *source = KeySource::File;
-        return readKeyFile(keyFile, key, failure);
-    }
     const QByteArray fromEnvironment = qgetenv("ZEPHRIN_KEY");
     scrubEnvironment("ZEPHRIN_KEY");
+    const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    if (!credentials.isEmpty() && QFile::exists(credentials + "/key"))
+        *keyFile = credentials + "/key";
+    if (!keyFile->isEmpty()) {
+        *source = KeySource::File;
+        return readKeyFile(*keyFile, key, failure);
+    }
     if (!fromEnvironment.isEmpty()) {
         *source = KeySource::Environment;
         *key = QString::fromUtf8(fromEnvironment);
@@ -134,7 +143,8 @@ bool readKey(const QString& keyFile, QString* key, KeySource* source, QString* f
     serverlog::warning(
         QString("zephrin-server: warning: no key set, using the default key \"%1\". Set the same "
                 "key as in Zephrin's \"Change Encryption Key\" with --key-file FILE (a file "
-                "readable by this user only) or the environment variable ZEPHRIN_KEY")
+                "readable by this user only), the environment variable ZEPHRIN_KEY, or, for the "
+                "service, in /etc/zephrin/key")
             .arg(DefaultKey));
     *source = KeySource::Default;
     *key = DefaultKey;
@@ -181,6 +191,8 @@ int main(int argc, char** argv)
         std::fputs(parsed.text.toLocal8Bit().constData(), stdout);
         return 0;
     case ParsedCommandLine::Outcome::UsageError: return usageError(parsed.text);
+    case ParsedCommandLine::Outcome::NotConfigured:
+        return usageError(parsed.text, ExitNotConfigured);
     case ParsedCommandLine::Outcome::Run: break;
     }
     const ServerOptions& options = parsed.options;
@@ -193,9 +205,9 @@ int main(int argc, char** argv)
 
     // A core dump would hold the key.
     ::prctl(PR_SET_DUMPABLE, 0);
-    QString key;
+    QString key, keyFile = options.keyFile;
     KeySource keySource = KeySource::Default;
-    if (!readKey(options.keyFile, &key, &keySource, &failure))
+    if (!readKey(&keyFile, &key, &keySource, &failure))
         return fatal(failure);
     if (!catchStopSignals())
         return fatal("cannot set up the signal handling; is the system out of descriptors?");
@@ -210,16 +222,16 @@ int main(int argc, char** argv)
             stoppedBy = static_cast<unsigned char>(number);
             QCoreApplication::quit();
         } else if (keySource != KeySource::File) {
-            serverlog::event(QString("SIGHUP: the key %1 stays; a key in --key-file is read again "
+            serverlog::event(QString("SIGHUP: the key %1 stays; a key in a file is read again "
                                      "on SIGHUP")
                                  .arg(keySource == KeySource::Environment
                                           ? "read once from ZEPHRIN_KEY"
                                           : "\"" + QString(DefaultKey) + "\""));
-        } else if (QString again, why; !readKeyFile(options.keyFile, &again, &why)) {
+        } else if (QString again, why; !readKeyFile(keyFile, &again, &why)) {
             serverlog::warning("zephrin-server: SIGHUP: the key in use stays: " + why);
         } else if (running) {
             running->setKey(again);
-            serverlog::event("SIGHUP: the key was read again from " + options.keyFile);
+            serverlog::event("SIGHUP: the key was read again from " + keyFile);
         }
     });
 

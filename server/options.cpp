@@ -8,6 +8,12 @@
 
 namespace {
 
+const char* const LicenceNotice =
+    "Copyright (C) 2026 The Zephrin authors\n"
+    "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+    "This is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
+
 // "192.168.1.0/24", "10.1.2.3" or "::1": the network, with every bit counted for an address
 // alone. An IPv4 network written as IPv4-mapped IPv6 (::ffff:10.1.2.0/120) is the IPv4 one, as
 // the clients' addresses are.
@@ -72,8 +78,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         "The switch box on the network: Zephrin anywhere on the network drives the box wired to "
         "this computer as over its own serial port. Every message is encrypted under a key "
         "shared with Zephrin, but not authenticated.\n"
-        "The key is read from --key-file or the environment variable ZEPHRIN_KEY, never from "
-        "the command line; without either, the default key \"Zephrin\".");
+        "The key is read from systemd's credential \"key\" (LoadCredential=), else from "
+        "--key-file, else from the environment variable ZEPHRIN_KEY, never from the command "
+        "line; without any of them, the default key \"Zephrin\".\n"
+        "Exit status: 0 stopped, 1 a fault at run time, 2 bad usage, 6 no box configured "
+        "(an empty --device).");
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption device("device",
@@ -98,8 +107,9 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         "VPN in front of it across the internet.",
         "address", ServerOptions::DefaultAddress);
     const QCommandLineOption keyFile("key-file",
-                                     "File whose first line is the key (default: none; then "
-                                     "ZEPHRIN_KEY, then \"Zephrin\").",
+                                     "File whose first line is the key, unless systemd hands "
+                                     "the key over (default: none; then ZEPHRIN_KEY, then "
+                                     "\"Zephrin\").",
                                      "file");
     const QCommandLineOption allow(
         "allow",
@@ -170,11 +180,19 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         return {.outcome = ParsedCommandLine::Outcome::ShowVersion,
                 .options = {},
                 .text = QCoreApplication::applicationName() + ' ' +
-                        QCoreApplication::applicationVersion() + '\n'};
+                        QCoreApplication::applicationVersion() + '\n' + LicenceNotice};
     if (!parser.positionalArguments().isEmpty())
         return usageError("unexpected argument " + parser.positionalArguments().first() +
                           "; the key goes in --key-file or ZEPHRIN_KEY");
-    if (parser.isSet(device) == parser.isSet(simulate))
+    // An empty --device names no box: the service runs with --device "${ZEPHRIN_DEVICE}".
+    const bool deviceNamed = parser.isSet(device) && !parser.value(device).isEmpty();
+    if (parser.isSet(device) && !deviceNamed && !parser.isSet(simulate))
+        return {.outcome = ParsedCommandLine::Outcome::NotConfigured,
+                .options = {},
+                .text = "no box is configured: --device names no device. Set ZEPHRIN_DEVICE in "
+                        "/etc/default/zephrin-server to the box's serial device for the "
+                        "service, or name it with --device PATH"};
+    if (deviceNamed == parser.isSet(simulate))
         return usageError("name the box: either --device PATH or --simulate otrsp|mk2r");
 
     ParsedCommandLine parsed;

@@ -38,7 +38,9 @@ struct ServerOptions {
 };
 
 struct ParsedCommandLine {
-    enum class Outcome { Run, ShowHelp, ShowVersion, UsageError };
+    // NotConfigured: the box is named by an empty --device, as the service's unit names it
+    // before ZEPHRIN_DEVICE is set in /etc/default/zephrin-server.
+    enum class Outcome { Run, ShowHelp, ShowVersion, UsageError, NotConfigured };
     Outcome outcome = Outcome::Run;
     ServerOptions options;
     QString text; // the help, the version, or what is wrong with the command line
