@@ -102,6 +102,8 @@ LoggerPort::~LoggerPort()
 
 QByteArray LoggerPort::read(qint64 max)
 {
+    takeOpensAndCloses();
+    askedInLast_ = closings_;
     QByteArray bytes(max, Qt::Uninitialized);
     const ssize_t n = ::read(master_, bytes.data(), std::size_t(max));
     bytes.resize(n > 0 ? n : 0);
@@ -110,8 +112,9 @@ QByteArray LoggerPort::read(qint64 max)
 
 bool LoggerPort::write(const QByteArray& answer)
 {
+    // The program that asked has closed the port since: the answer is nobody's.
     takeOpensAndCloses();
-    if (watch_ >= 0 && opened_ == 0)
+    if (watch_ >= 0 && (opened_ == 0 || closings_ != askedInLast_))
         return false;
     // A logger that never reads fills the device; then its answers are dropped, never waited for.
     return ::write(master_, answer.constData(), std::size_t(answer.size())) == answer.size();
@@ -140,6 +143,7 @@ void LoggerPort::takeOpensAndCloses()
                 // modes it set (an echo would send the box's answers back as commands) go too.
                 tcflush(held_, TCIFLUSH);
                 makeRaw(held_);
+                ++closings_;
                 if (onEvent)
                     onEvent(name + ": closed by the program");
             }

@@ -54,6 +54,8 @@ private:
     int held_ = -1; // the server's own descriptor of the device
     int watch_ = -1;
     int opened_ = 0; // open descriptions of the device besides the server's
+    int closings_ = 0;    // times the last program closed the device
+    int askedInLast_ = 0; // closings_ when the logger's text was last read
     QString linkPath_;
     QString device_;
     std::unique_ptr<QSocketNotifier> readable_;

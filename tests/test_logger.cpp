@@ -105,6 +105,7 @@ TEST(LoggerPort, ALoggerAndAWindowShareTheBoxAndEachGetsItsOwnAnswers)
     logger->write("?NAME\r");
     ASSERT_TRUE(server.waitForLog("answer \"?NAME\\r\""));
     logger.reset();
+    ASSERT_TRUE(server.waitForLog("closed by the program")); // a restart takes a moment
     logger = std::make_unique<LoggerSide>(link);
     logger->write("?TX\r");
     EXPECT_EQ(logger->read(8, 500), "TX2\r");
