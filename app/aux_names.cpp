@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The operator's names for the thirty aux outputs: the captions of their menu entries, kept in
 // the settings store.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up and shut-down of the window, the settings they keep, and the Help menu.
 
 #include "cipher/encrypted_text.h"

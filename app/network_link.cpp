@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link to Zephrin Server: choosing a TCP port, connecting and disconnecting, the encrypted
 // send path, the key, and the server's reports.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Choosing and opening the serial port, what the box sends back, and the terminal pane.
 
 #include "frmZephrin.h"

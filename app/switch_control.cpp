@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The operator's commands to the switch box: focus, protocol selection and the checks that
 // come before every command.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The baseline of the start-up benchmark: a bare Qt program that shows an empty main window of
 // Zephrin's size (a 431x145 client area under a menu bar) and nothing else.
 

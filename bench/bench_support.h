@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the benchmarks share: a clock in microseconds, medians, and a raw pseudo-terminal whose

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The real window on the real serial port, with message boxes that the benchmark plays: each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // EncryptText and DecryptText of a five-character command beside their floor, one bare
 // PBKDF2-HMAC-SHA-512 derivation of 48 bytes at 10000 iterations, and beside one `openssl enc`
 // process per message.

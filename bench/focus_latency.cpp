@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // From a focus click to the command's bytes readable on the box side of a pty, beside a bare
 // write() of the same four bytes on the same pty, in one run. Prints median and p99 in µs.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A burst that arrives while a message box is open: the real window (offscreen) on a pty that
 // plays an OTRSP box; "?" + CR opens the protocol-error box, which stays open for a fixed time
 // while the benchmark writes the burst. Times from the box closing to the pane showing the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A contest logger's command through zephrin-server's logger port, each part side by side with
 // its baseline in one run:
 //  1. "TX2" + CR written to the logger port until the box's pty holds it, beside a bare write of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The network link against the cost of one key derivation (PBKDF2, as PrepareKey runs it), each
 // part side by side in one run:
 //  1. a focus click to the whole message at a loopback peer, with the keys derived ahead;

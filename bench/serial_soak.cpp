@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real window (offscreen) on a pty that plays an OTRSP box. Phase A: 20 MB of replies and
 // text through the port and pane as fast as the program takes them, beside the same bytes read
 // bare from a second pty. Phase B: data at the 9600-baud pace (960 bytes a second in bursts

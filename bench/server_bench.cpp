@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Through zephrin-server: from a command written by a loopback client to its bytes readable on
 // the box side of a pty, and on to the state report back at the client; beside the cipher's own
 // cost in the same run (one DecryptText, as the server does for the command, and one

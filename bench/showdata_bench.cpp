@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ShowData of a 64-character burst into the real terminal pane holding 0, 4000, 8000 and 16000
 // characters, and of a burst that makes the pane trim, in one run. An ordinary burst should cost
 // the same whatever the pane holds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up of the whole program to its first window shown on an X server, beside a bare Qt
 // program that shows an empty main window of the same size, interleaved in one run. Three kinds
 // of start, each with a fresh XDG_CONFIG_HOME: the bare program; Zephrin with an empty settings

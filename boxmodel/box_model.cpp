@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "box_model.h"
 
 std::string BoxModel::handle(const std::string& command)

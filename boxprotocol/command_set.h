@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The box's two command sets, OTRSP and MK2R, as one table: the commands the window sends, what

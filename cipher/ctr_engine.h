@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // AES in counter mode over a byte array, in place, with the key and the initial counter block

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The encrypted text of every network message: one line of Base64 of "Salted__", an 8-byte

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Keys derived before they are needed. Each message has a fresh random salt and so a key

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "qt_toolkit.h"
 
 #include "app/form_layout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "burst_cutter.h"
 
 BurstCutter::BurstCutter(std::function<void(QByteArray)> onBurst) : onBurst_(std::move(onBurst))

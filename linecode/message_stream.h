@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Cuts the bytes of one connection into encrypted messages. A message is one encrypted text with

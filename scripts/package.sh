@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package build-deb/zephrin_<version>_<arch>.deb with dpkg-buildpackage, from
 # a clean copy of the sources (the files git knows, as a fresh checkout has them).
 set -euo pipefail

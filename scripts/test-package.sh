@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package and checks it as Debian would: lintian, its file list, installing it
 # with apt, the service's unit (systemd-analyze verify and its offline security score), starting
 # the window from the installed paths, and purging it without a trace, an enabled unit included.

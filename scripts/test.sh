@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what Zephrin needs, builds it, runs every test and checks the sources with clang-tidy.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs clang-tidy with the project's checks over the program's sources (not the tests), using
 # the compile commands of build/.
 set -euo pipefail

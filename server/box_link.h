@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The switch box as the server reaches it: a real box on a serial device, or the box model of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The server's log: one line per event on standard output (none with --quiet), warnings and

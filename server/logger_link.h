@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A contest logger's plain line to the box, beside the encrypted clients: the logger writes the

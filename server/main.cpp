@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zephrin-server: the switch box on the network. It owns the box (a serial device, or the box
 // model of zephrin-boxsim) and relays the encrypted commands of every connected Zephrin to it,
 // sending back the box's state and answers.

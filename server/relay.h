@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The server proper: clients on TCP, each sending encrypted commands for the box, and loggers

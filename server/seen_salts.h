@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The salts of the messages the server accepted. Every real message carries a fresh random

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "thread_runner.h"
 
 #include <QMetaObject>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The window as a screen reader finds it on the accessibility bus: every control named, and a
 lamp's state before and after the box's reply.  usage: accessibility.py ZEPHRIN
 (run under dbus-run-session and xvfb-run)."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test runner for the tests that start processes: a QCoreApplication, no window.
 #include <QCoreApplication>
 #include <gtest/gtest.h>

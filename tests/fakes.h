@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Fakes of the platform that record what the form did: bytes written, boxes shown, settings

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test runner for the tests that need Qt's event loop: a QApplication on Qt's offscreen
 // platform unless the environment names another one (Xvfb, for instance), and a settings folder
 // of its own, so that no test touches the operator's settings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // zephrin-server as a process of the test, on a loopback port the test picks, stopped with

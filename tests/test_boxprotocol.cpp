@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command-set table as the window, the server and the simulator read it: exact tokens, the
 // substring rule of a box's replies, and what the simulated box answers.
 

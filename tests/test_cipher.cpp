@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The cipher: the CTR engine on the real library with failures made on demand, the encrypted
 // text against the openssl command, and DecryptText on random and damaged input for a bounded
 // time (ZEPHRIN_FUZZ_SECONDS, default 5) under the address and undefined-behaviour sanitizers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up from stored settings, the aux names and the Help menu, on fakes. (The form of the
 // fixture has started once already, from an empty store: it asked for a port.)
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line code both ends share: serial bursts, and the cutting of a
 // connection's bytes into messages by the server's rules and by the window's.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A contest logger beside Zephrin on one box: zephrin-server's logger port (a pty the logger
 // opens as its serial port) and its plain TCP port for loggers, with an encrypted client of the
 // test on the same simulated box.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The network link on fakes: the TCP entries, Connect and Disconnect, the socket's events, the
 // key, the encrypted send path and the server's reports.
 

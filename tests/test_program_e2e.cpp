@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program as an operator runs it: the zephrin executable with a prepared settings file,
 // against zephrin-boxsim, ended by a signal.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zephrin-server as a process on loopback, driven by clients of the test: the openssl command,
 // raw sockets writing split and batched messages, and a pty playing the box. Its command line
 // on its own.

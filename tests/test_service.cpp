@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zephrin-server as systemd starts it: the key as a credential, the state folder named in
 // STATE_DIRECTORY, its output the journal's stream. The build machines have no systemd running,
 // so the test sets what systemd would set.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parts that hand work to other threads, built with ThreadSanitizer: the server's intake,
 // the pool of keys derived ahead, and the window's decryption of reports on workers. Their
 // threads here hand over through the standard library alone, which the sanitizer sees (Qt's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real window on Qt's offscreen platform: its controls, captions, menus, geometry and
 // wiring. Then with the real serial port and socket: against a pty for exact bytes, line settings
 // and the failures an operator meets (missing, busy and vanished devices); against

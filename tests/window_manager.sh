@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Under a real window manager (openbox, on the display of xvfb-run), the window comes back
 # exactly where it stood, start after start.  usage: window_manager.sh ZEPHRIN ZEPHRIN-BOXSIM
 set -euo pipefail

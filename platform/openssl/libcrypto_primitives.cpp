@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/crypto_primitives.h"
 
 #include <openssl/crypto.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zephrin-boxsim: a switch box on a pseudo-terminal, so that Zephrin can be tried without one.
 // It prints the device path to open (first line), then every command it receives ("< ...")
 // and every answer it gives ("> ..."). Answers go out at the pace of a 9600-baud line.
