@@ -26,6 +26,7 @@ struct ControlLayout {
 struct MenuEntryLayout {
     QString name;
     QString caption;
+    bool separatorBefore = false;
 };
 
 struct MenuLayout {

@@ -128,6 +128,7 @@ void frmZephrin::wireEvents()
     wire(*mnuNetAutoconnect, &frmZephrin::mnuNetAutoconnect_Click);
     wire(ui.menuEntry("mnuChangeKey"), &frmZephrin::mnuChangeKey_Click);
     wire(ui.menuEntry("mnuResetAux"), &frmZephrin::mnuResetAux_Click);
+    wire(ui.menuEntry("mnuAssignDevice"), &frmZephrin::mnuAssignDevice_Click);
     wire(ui.menuEntry("mnuUserGuide"), &frmZephrin::mnuUserGuide_Click);
     wire(ui.menuEntry("mnuViewReadme"), &frmZephrin::mnuViewReadme_Click);
     wire(ui.menuEntry("mnuHelpAbout"), &frmZephrin::mnuHelpAbout_Click);

@@ -72,6 +72,7 @@ public:
     void mnuRenameAux214_Click() { renameClick(2, 14); }
     void mnuRenameAux215_Click() { renameClick(2, 15); }
     void mnuResetAux_Click();
+    void mnuAssignDevice_Click();
     // Gives all thirty outputs their default names, and stores them.
     void renameAux();
 

@@ -4,6 +4,8 @@
 
 #include "frmZephrin.h"
 #include "handler_trap.h"
+#include "platform/serial_devices.h"
+#include "platform/serial_port.h"
 #include "platform/settings_store.h"
 #include "platform/socket.h"
 #include "text_numbers.h"
@@ -217,4 +219,36 @@ void frmZephrin::auxOffClick(int radio)
 void frmZephrin::mnuInterlockingAux_Click()
 {
     toggleOption(interlock, mnuInterlockingAux, Setting::Interlock);
+}
+
+// A USB box without editing a file: the operator picks a device plugged in now and the COM entry
+// that stands for it from then on.
+void frmZephrin::mnuAssignDevice_Click()
+{
+    trapped("AssignDevice_click", [&] {
+        const QString title = "Assign Device to COM";
+        const std::vector<PresentDevice> present = MSComm1.presentDevices();
+        if (present.empty()) {
+            msgBox("No serial device is plugged in. Plug in the box's adapter, then try again.",
+                   MsgBoxStyle::Information, title);
+            return;
+        }
+        QStringList devices;
+        for (const PresentDevice& device : present)
+            devices << (device.description.isEmpty() ? device.path
+                                                     : device.path + " - " + device.description);
+        const auto device = ui.dialogs().chooseItem("The box's serial device:", title, devices);
+        if (!device)
+            return;
+        const SerialDeviceMap map(settings);
+        QStringList coms;
+        for (int n = 1; n <= 16; ++n)
+            coms << QString("COM%1 (now %2)").arg(n).arg(map.deviceFor(n));
+        const auto com = ui.dialogs().chooseItem(
+            "The COM entry that stands for " + present[*device].path + ":", title, coms);
+        if (!com)
+            return;
+        store(Setting::SerialPortsSection, QString("COM%1").arg(*com + 1), present[*device].path);
+        mnuPortsCom[*com]->setToolTip(present[*device].path);
+    });
 }

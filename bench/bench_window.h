@@ -36,6 +36,10 @@ public:
     {
         return std::nullopt;
     }
+    std::optional<int> chooseItem(const QString&, const QString&, const QStringList&) override
+    {
+        return std::nullopt;
+    }
 };
 
 // QtPlatform with the played boxes in place of the real ones (made first, gone last).

@@ -245,6 +245,18 @@ public:
         return accepted ? std::optional(text) : std::nullopt;
     }
 
+    std::optional<int> chooseItem(const QString& prompt, const QString& title,
+                                  const QStringList& items) override
+    {
+        if (ending_)
+            return std::nullopt;
+        bool accepted = false;
+        const QString item =
+            QInputDialog::getItem(parent_, title.isEmpty() ? app_.title() : title, prompt, items,
+                                  0, false, &accepted);
+        return accepted ? std::optional(int(items.indexOf(item))) : std::nullopt;
+    }
+
     // The program ends: the boxes open now are cancelled, and no other box opens.
     void end()
     {
@@ -424,6 +436,8 @@ QtToolkit::QtToolkit(EventGate& gate, Dialogs* dialogs)
         menu->setObjectName(m.name);
         menu->setToolTipsVisible(true);
         for (const MenuEntryLayout& e : m.entries) {
+            if (e.separatorBefore)
+                menu->addSeparator();
             QAction* action = menu->addAction(e.caption);
             action->setObjectName(e.name);
             menuEntries_[e.name] = std::make_unique<QtMenuEntry>(action, gate);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -120,6 +121,9 @@ public:
     // Nothing when the operator cancels; an empty answer is an answer.
     virtual std::optional<QString> inputBox(const QString& prompt, const QString& title,
                                             const QString& defaultText) = 0;
+    // The index of the item the operator chose; nothing when cancelled.
+    virtual std::optional<int> chooseItem(const QString& prompt, const QString& title,
+                                          const QStringList& items) = 0;
 };
 
 class Application {

@@ -3,6 +3,13 @@
 
 #include <QString>
 #include <functional>
+#include <vector>
+
+// A serial device plugged in now: its steadiest path (the /dev/serial/by-id link when there is
+// one) and what it says of itself (description, serial number).
+struct PresentDevice {
+    QString path, description;
+};
 
 // The serial-port service behind the window's serial link. Failures throw RuntimeError with
 // a number and a description that names the device.
@@ -38,4 +45,5 @@ public:
 
     virtual int commEvent() const = 0;
     virtual void onComm(std::function<void()> handler) = 0;
+    virtual std::vector<PresentDevice> presentDevices() const = 0;
 };

@@ -124,6 +124,13 @@ struct FakeDialogs : Dialogs {
         proposed << proposal;
         return answers.isEmpty() ? std::nullopt : answers.takeFirst();
     }
+    QList<int> choices; // the items chosen in the next lists, in order; none: cancelled
+    std::optional<int> chooseItem(const QString& prompt, const QString& title,
+                                  const QStringList& items) override
+    {
+        boxes.push_back({prompt + "\n" + items.join("\n"), title, -2});
+        return choices.isEmpty() ? std::nullopt : std::optional(choices.takeFirst());
+    }
     QStringList prompts() const
     {
         QStringList all;
@@ -228,6 +235,8 @@ struct FakeSerialPort : SerialPort {
     int inBufferCount() const override { return 0; }
     int commEvent() const override { return event; }
     void onComm(std::function<void()> h) override { handler = std::move(h); }
+    std::vector<PresentDevice> present;
+    std::vector<PresentDevice> presentDevices() const override { return present; }
 
     // The box sends text: the receive event runs with it waiting.
     void receive(const QString& text, int code = EventReceive)

@@ -202,6 +202,24 @@ TEST_F(FormTest, AComPortIsOpenedAndRememberedUnlessItFailsAndClosedAtTheEnd)
     EXPECT_TRUE(ui.app.ended);
 }
 
+TEST_F(FormTest, ADevicePresentIsAssignedToAComEntryWhichShowsItAtOnce)
+{
+    const QString adapter = "/dev/serial/by-id/usb-FTDI_box-if00-port0";
+    menu("mnuAssignDevice").click();
+    expectOneBox("No serial device is plugged in. Plug in the box's adapter, then try again.",
+                 MsgBoxStyle::Information, "Assign Device to COM");
+    serial.present = {{"/dev/ttyS0", ""}, {adapter, "FT232R (serial number A1)"}};
+    ui.dialog.choices = {1, 4, 0}; // the adapter for COM5; then a choice cancelled half-way
+    menu("mnuAssignDevice").click();
+    menu("mnuAssignDevice").click();
+    EXPECT_TRUE(boxes().at(0).prompt.endsWith(adapter + " - FT232R (serial number A1)"));
+    EXPECT_TRUE(boxes().at(1).prompt.contains("COM5 (now /dev/ttyS4)"));
+    EXPECT_EQ(store.getSetting(AppName, "serial ports", "COM5", {}) + menu("mnuPortsCom5").tip,
+              adapter + adapter);
+    EXPECT_EQ(boxes().size(), 4u);
+    EXPECT_FALSE(menu("mnuAssignDevice").isChecked || menu("mnuPortsCom1").tip != "/dev/ttyS0");
+}
+
 TEST(TextNumbers, WholeTextConversionFailsOnNonNumbersWhileLeadingNumberNeverDoes)
 {
     EXPECT_EQ(numericValue(" 2 ") + numericValue("&H10"), 18);

@@ -110,7 +110,7 @@ TEST_F(WindowTest, ControlsAndMenusSitWhereTheLayoutPutsThemReadableAndInOrder)
     EXPECT_EQ(titles, (QStringList{"&Port", "Pr&otocol", "&Aux R1", "A&ux R2", "Re&name",
                                    "&Options", "&Help"}));
     const QList<QAction*> entries = window->findChildren<QAction*>(QRegularExpression("^mnu"));
-    EXPECT_EQ(entries.size(), 18 + 2 + 16 + 16 + 31 + 3 + 3);
+    EXPECT_EQ(entries.size(), 18 + 1 + 2 + 16 + 16 + 31 + 3 + 3);
     for (QAction* entry : entries)
         EXPECT_FALSE(entry->isChecked()) << entry->objectName().toStdString();
     EXPECT_EQ(action("mnuPortsCom9")->text(), "Com&9");

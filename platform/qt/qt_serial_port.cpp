@@ -6,6 +6,9 @@
 #include "platform/runtime_error.h"
 #include "platform/serial_devices.h"
 
+#include <QDir>
+#include <QMap>
+#include <QSerialPortInfo>
 #include <QStringList>
 #include <map>
 #include <sys/stat.h>
@@ -314,4 +317,22 @@ void QtSerialPort::deviceLost()
             port_.close();
         port_.clearError();
     });
+}
+
+std::vector<PresentDevice> QtSerialPort::presentDevices() const
+{
+    // A /dev/serial/by-id link names the same adapter whichever USB socket it is plugged into.
+    QMap<QString, QString> byId; // device -> its link
+    const QDir links("/dev/serial/by-id");
+    for (const QFileInfo& link : links.entryInfoList(QDir::System | QDir::Files))
+        byId.insert(link.canonicalFilePath(), link.absoluteFilePath());
+    std::vector<PresentDevice> present;
+    for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts()) {
+        QString description = port.description();
+        if (!port.serialNumber().isEmpty())
+            description += QString(" (serial number %1)").arg(port.serialNumber());
+        present.push_back({byId.value(port.systemLocation(), port.systemLocation()),
+                           description.trimmed()});
+    }
+    return present;
 }

@@ -34,6 +34,7 @@ public:
     int inBufferCount() const override;
     int commEvent() const override { return commEvent_; }
     void onComm(std::function<void()> handler) override { handler_ = std::move(handler); }
+    std::vector<PresentDevice> presentDevices() const override;
 
     // The device that is open, or that the port number names.
     QString devicePath() const;
