@@ -265,8 +265,10 @@ void TerminalPane::keyPressEvent(QKeyEvent* event)
     // Tab is a key for the box; Ctrl+Tab and Ctrl+Shift+Tab leave the pane.
     if ((event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) &&
         (event->modifiers() & Qt::ControlModifier)) {
-        QWidget::focusNextPrevChild(event->key() == Qt::Key_Tab &&
-                                    !(event->modifiers() & Qt::ShiftModifier));
+        setTabChangesFocus(true); // for this key only
+        focusNextPrevChild(event->key() == Qt::Key_Tab &&
+                           !(event->modifiers() & Qt::ShiftModifier));
+        setTabChangesFocus(false);
         return;
     }
     if (event->matches(QKeySequence::Copy) || event->matches(QKeySequence::SelectAll)) {
