@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The network link against the cost of one key derivation (PBKDF2, as PrepareKey runs it), each
 // part side by side in one run:
-//  1. a focus click to the whole message at a loopback peer, with the keys derived ahead;
+//  1. a focus click to the whole message at a loopback peer, with the keys derived ahead, beside
+//     the button's access key;
 //  2. a focus click through zephrin-server to the command's bytes on the box's pty;
 //  3. 2,000 reports in one write from the peer: the time until the last is applied, on every
 //     core and on one thread, the worst lateness of a 10 ms timer of the window meanwhile, and
@@ -16,6 +17,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QProcess>
 #include <QTcpServer>
@@ -43,14 +45,15 @@ double derivation()
 // derivation just before it; the keys of the pool are derived again between rounds, as between an
 // operator's clicks. Prints the medians and their ratio.
 void clicks(const char* title, QAbstractButton* button, int rounds,
-            const std::function<bool()>& whole)
+            const std::function<bool()>& whole,
+            const std::function<void()>& press = nullptr)
 {
     std::vector<double> click, derive;
     for (int round = 0; round < rounds + 10; ++round) {
         pump(40);
         const double bare = derivation(); // in the same quiet moment as the click
         const auto start = Clock::now();
-        button->click();
+        press ? press() : button->click();
         if (!whole())
             std::fprintf(stderr, "the command did not arrive\n");
         const double time = microsSince(start);
@@ -162,8 +165,12 @@ int main(int argc, char** argv)
     auto* button = platform.toolkit.mainWindow()->findChild<QAbstractButton*>("RxFocus1");
     const qsizetype messageLength = EncryptText("RX1\r", form.Password).size();
 
+    const auto whole = [&] { return bench::readExactly(peerFd, messageLength); };
     clicks("1. RxFocus1 to the whole message at a loopback peer, keys derived ahead", button, 100,
-           [&] { return bench::readExactly(peerFd, messageLength); });
+           whole);
+    QShortcutEvent accessKey(QKeySequence("Alt+R"), 0);
+    clicks("1b. its access key Alt+R, as Qt's shortcut map hands it to the button", button, 100,
+           whole, [&] { QApplication::sendEvent(button, &accessKey); });
 
     std::printf("3. 2,000 reports in one write (encrypting them first...)\n");
     std::fflush(stdout);
