@@ -190,7 +190,7 @@ constexpr Spoken spokenControls[] = {
     {"shpRx2", "RX Focus 2 lamp", nullptr},
     {"shpRxS", "RX Focus Stereo lamp", nullptr},
     {"shpNetStat", "Network lamp", nullptr},
-    {"txtTerm", "Terminal", "What the box sends; typed keys go to the box. Ctrl+Tab leaves it"},
+    {"txtTerm", "Terminal", "What the box sends; typed keys go to the box. Tab leaves it"},
     {"txtAux1", "Radio 1 aux output", nullptr},
     {"txtAux2", "Radio 2 aux output", nullptr},
     {"lblStatus", "Network status", nullptr},

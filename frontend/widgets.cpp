@@ -130,6 +130,9 @@ TerminalPane::TerminalPane(QWidget* parent) : QPlainTextEdit(parent)
     setWordWrapMode(QTextOption::WrapAnywhere);
     // The pane is rewritten for hours on end: an undo history would only grow.
     setUndoRedoEnabled(false);
+    // Read-only to Qt and to a screen reader: typed keys go to the box first, and the pane
+    // applies them itself (keyPressEvent), so the caret, selection and copy are all it lets Qt do.
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 }
 
 QMimeData* TerminalPane::createMimeDataFromSelection() const
@@ -262,7 +265,7 @@ void TerminalPane::applyKey(int keyAscii)
 
 void TerminalPane::keyPressEvent(QKeyEvent* event)
 {
-    // Tab is a key for the box; Ctrl+Tab and Ctrl+Shift+Tab leave the pane.
+    // Ctrl+Tab and Ctrl+Shift+Tab leave the pane, as Tab and Shift+Tab do.
     if ((event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) &&
         (event->modifiers() & Qt::ControlModifier)) {
         setTabChangesFocus(true); // for this key only

@@ -27,6 +27,8 @@ def controls():
             while stack:
                 node = stack.pop()
                 found.append((node.getRoleName(), node.name, node.description))
+                if node.name == "Terminal" and node.getState().contains(pyatspi.STATE_EDITABLE):
+                    found.append(("editable", "Terminal", ""))
                 stack.extend(child for child in node if child is not None)
     return found
 
@@ -53,6 +55,7 @@ try:
                      "Radio 1 aux output", "Radio 2 aux output"]:
         assert expected in names, "no control named %r in %s" % (expected, sorted(names))
     assert all(name for role, name, d in found if role == "push button"), "a button without name"
+    assert ("editable", "Terminal", "") not in found, "the terminal is read-only text"
     assert lamp(found, "Network lamp") == ["not connected"], lamp(found, "Network lamp")
     os.write(box, b"TX2\r")  # the box's reply: radio 2 transmits
     wait_for(lambda f: lamp(f, "TX Focus 2 lamp") == ["lit"])

@@ -144,7 +144,7 @@ TEST_F(WindowTest, ClicksAndKeysReachTheHandlersWhichSetTheMarksAndThePane)
     press(Qt::Key_Left, "");
     press(Qt::Key_Delete, "\x7f"); // X11's text for Delete is no character either
     EXPECT_EQ(serial.writes, (QStringList{"a", " ", "\r", "\b", "\b", "\b", "\r"}));
-    // Tab is a key for the box; Ctrl+Tab leaves the pane for the next control.
+    // Ctrl+Tab leaves the pane for the next control, as Tab does.
     window->activateWindow();
     pane->setFocus();
     QKeyEvent ctrlTab(QEvent::KeyPress, Qt::Key_Tab, Qt::ControlModifier, "\t");
