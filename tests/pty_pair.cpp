@@ -30,15 +30,14 @@ void PtyPair::closeMaster()
     master_ = -1;
 }
 
-QByteArray PtyPair::read(int count, int timeoutMs)
+QByteArray readFrom(int fd, int count, int timeoutMs)
 {
     QByteArray bytes;
     pumpUntil(
         [&] {
             char chunk[256];
-            const ssize_t n = ::read(master_, chunk, sizeof chunk); // the master does not block
-            if (n > 0)
-                bytes.append(chunk, n);
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            bytes.append(chunk, std::max<ssize_t>(n, 0));
             return bytes.size() >= count;
         },
         timeoutMs);

@@ -5,6 +5,10 @@
 #include <QString>
 #include <functional>
 
+// Reads a descriptor that does not block until `count` bytes have arrived or the time is up,
+// keeping Qt's event loop running meanwhile.
+QByteArray readFrom(int fd, int count, int timeoutMs = 2000);
+
 // A pseudo-terminal pair: the program opens the slave path as its serial device, the test
 // plays the switch box on the master side.
 class PtyPair {
@@ -15,11 +19,8 @@ public:
     PtyPair& operator=(const PtyPair&) = delete;
 
     QString slavePath() const { return slavePath_; }
-    int master() const { return master_; }
 
-    // Reads from the master until `count` bytes have arrived or the time is up, keeping Qt's
-    // event loop running meanwhile.
-    QByteArray read(int count, int timeoutMs = 2000);
+    QByteArray read(int count, int timeoutMs = 2000) { return readFrom(master_, count, timeoutMs); }
     void write(const QByteArray& bytes);
     // The box is unplugged: the master side goes away.
     void closeMaster();

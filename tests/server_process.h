@@ -4,10 +4,12 @@
 // zephrin-server as a process of the test, on a loopback port the test picks, stopped with
 // SIGTERM at the end.
 
+#include "cipher/encrypted_text.h"
 #include "pty_pair.h"
 
 #include <QProcess>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -61,4 +63,51 @@ private:
     QProcess process_;
     quint16 port_ = 0;
     QString log_;
+};
+
+// A client of the test, from a loopback address of its choosing.
+struct Client {
+    QTcpSocket socket;
+    QByteArray received;
+
+    explicit Client(quint16 port, const QString& from = "127.0.0.1")
+    {
+        socket.bind(QHostAddress(from));
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        EXPECT_TRUE(socket.waitForConnected(3000));
+    }
+    void send(const QByteArray& bytes)
+    {
+        socket.write(bytes);
+        socket.flush();
+    }
+    void sendText(const QString& text, const QString& key = Key)
+    {
+        send(EncryptText(text, key).toLatin1());
+    }
+    // The raw messages received once `count` of them have begun, each one piece.
+    QList<QByteArray> receiveRaw(int count, int timeoutMs = 3000)
+    {
+        pumpUntil(
+            [&] { return (received += socket.readAll()).count(EncryptedTextPrefix) >= count; },
+            timeoutMs);
+        pumpUntil([] { return false; }, 30); // the last one's end
+        QByteArray data = std::exchange(received, {}) + socket.readAll();
+        QList<QByteArray> messages =
+            data.replace(EncryptedTextPrefix, "\n" + QByteArray(EncryptedTextPrefix)).split('\n');
+        messages.removeFirst(); // what came before the first message
+        return messages;
+    }
+    QStringList receive(int count, int timeoutMs = 3000, const QString& key = Key)
+    {
+        QStringList texts;
+        for (const QByteArray& message : receiveRaw(count, timeoutMs))
+            texts << DecryptText(QString::fromLatin1(message), key);
+        return texts;
+    }
+    bool isDisconnected(int timeoutMs = 3000)
+    {
+        return pumpUntil([&] { return socket.state() == QAbstractSocket::UnconnectedState; },
+                         timeoutMs);
+    }
 };
