@@ -116,12 +116,10 @@ struct FakeDialogs : Dialogs {
         return (style & 7) == MsgBoxStyle::YesNo ? yesNoAnswer : MsgBoxAnswer::Ok;
     }
     QList<std::optional<QString>> answers; // to the next input boxes, in order
-    QStringList proposed;                  // what each input box offered
     std::optional<QString> inputBox(const QString& prompt, const QString& title,
-                                    const QString& proposal) override
+                                    const QString& /*proposal*/) override
     {
         boxes.push_back({prompt, title, -1});
-        proposed << proposal;
         return answers.isEmpty() ? std::nullopt : answers.takeFirst();
     }
     QList<int> choices; // the items chosen in the next lists, in order; none: cancelled
@@ -212,10 +210,7 @@ struct FakeSerialPort : SerialPort {
     void setPortOpen(bool o) override
     {
         if (o && missing.count(number))
-            throw RuntimeError(ErrorNumber::DeviceMissing,
-                               QString("Device missing: COM%1 (/dev/ttyS%2) does not exist")
-                                   .arg(number)
-                                   .arg(number - 1));
+            throw RuntimeError(ErrorNumber::DeviceMissing, "Device missing");
         open = o;
     }
     bool portOpen() const override { return open; }

@@ -121,6 +121,13 @@ TEST_F(FormTest, HelpOpensTheFilesBesideTheProgramAndAboutNamesIt)
     expectOneBox("VB6 runtime error (ReadMe_click): 53 - File not found: /opt/zephrin/readme.txt");
     menu("mnuHelpAbout").click();
     expectOneBox("Zephrin Version 3.2 by Quillon", MsgBoxStyle::OkOnly, "Zephrin");
+
+    // Without a viewer for the help file, the guide is offered as web pages.
+    launcher.failing = false;
+    ui.dialog.yesNoAnswer = MsgBoxAnswer::Yes;
+    form.launcher_NoViewer("/opt/zephrin/Zephrin.chm");
+    EXPECT_TRUE(launcher.opened.last().endsWith("/doc/zephrin/html/index.html"));
+    EXPECT_TRUE(ui.dialog.prompts().value(0).contains("apt install xchm"));
 }
 
 } // namespace

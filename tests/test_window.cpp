@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The real window on Qt's offscreen platform: its controls, captions, menus, geometry and
-// wiring. Then with the real serial port and socket: against a pty for exact bytes, line settings
-// and the failures an operator meets (missing, busy and vanished devices); against
-// zephrin-server and a bare loopback peer, on ports the test picks.
+// The real window on Qt's offscreen platform with the real serial port and socket: its keys and
+// wiring; against a pty for exact bytes, line settings and the failures an operator meets
+// (missing, busy and vanished devices); against zephrin-server and a bare loopback peer, on
+// ports the test picks. And the settings file that cannot be used.
 
-#include "app/form_layout.h"
 #include "app/frmZephrin.h"
 #include "fakes.h"
 #include "frontend/qt_toolkit.h"
 #include "frontend/widgets.h"
-#include "openssl_peer.h"
 #include "platform/qt/event_gate.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_settings_store.h"
@@ -25,225 +23,19 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QMainWindow>
-#include <QMenuBar>
-#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryFile>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <map>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
 
-class WindowTest : public ::testing::Test {
-protected:
-    EventGate gate;
-    FakePlatform fakes;
-    QtToolkit toolkit{gate, &fakes.ui.dialog};
-    FakeSerialPort& serial = fakes.serial;
-    frmZephrin form{{toolkit, serial, fakes.socket, fakes.store, fakes.launcher, fakes.workers}};
-    QMainWindow* window = toolkit.mainWindow();
-
-    void SetUp() override
-    {
-        form.Form_Load();
-        window->show();
-    }
-    template <typename T> T* child(const char* name)
-    {
-        T* widget = window->findChild<T*>(name);
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    QAction* action(const QString& name) { return window->findChild<QAction*>(name); }
-};
-
-TEST_F(WindowTest, ControlsAndMenusSitWhereTheLayoutPutsThemReadableAndInOrder)
-{
-    EXPECT_EQ(window->windowTitle(), "Zephrin");
-    EXPECT_EQ(window->centralWidget()->size(), QSize(431, 145));
-    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the window has a fixed size";
-
-    // Every control where the layout puts it, with its caption readable at the fixed size: no
-    // word split across lines.
-    std::map<int, QString> tabOrder; // by tab index
-    for (const ControlLayout& c : formControls()) {
-        SCOPED_TRACE(c.name);
-        QWidget* widget = child<QWidget>(c.name);
-        ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->geometry(), QRect(c.left / 15, c.top / 15, c.width / 15, c.height / 15));
-        if (c.tabIndex >= 0)
-            tabOrder[c.tabIndex] = c.name;
-        if (c.kind != ControlKind::CommandButton && c.kind != ControlKind::Label)
-            continue;
-        EXPECT_EQ(widget->property("text").toString(), c.caption);
-        const QFontMetrics metrics(widget->font());
-        const QRect area = widget->rect().adjusted(2, 1, -2, -1);
-        const QRect needed = metrics.boundingRect(
-            area, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, c.caption);
-        EXPECT_LE(needed.width(), area.width());
-        EXPECT_LE(needed.height(), widget->height());
-        for (const QString& word : QString(c.caption).remove('&').split(' '))
-            EXPECT_LE(metrics.horizontalAdvance(word), area.width()) << word.toStdString();
-    }
-    // The focus moves in the order of the tab indexes.
-    QWidget* widget = child<QWidget>(tabOrder.begin()->second.toLatin1());
-    for (auto next = std::next(tabOrder.begin()); next != tabOrder.end(); ++next) {
-        widget = widget->nextInFocusChain();
-        while (widget->objectName().isEmpty() || widget->objectName().startsWith("qt_"))
-            widget = widget->nextInFocusChain();
-        EXPECT_EQ(widget->objectName(), next->second);
-    }
-    EXPECT_EQ(child<QWidget>("Exit")->toolTip(), "Click to Exit Program");
-    QWidget* lamp = child<QWidget>("shpRx1");
-    toolkit.shape("shpRx1").setFillStyle(FillStyle::Solid);
-    EXPECT_EQ(lamp->grab().toImage().pixelColor(lamp->rect().center()), QColor(0, 255, 0));
-
-    // Menus hold their entries in order, unchecked, with access keys.
-    QStringList titles;
-    for (QAction* top : window->menuBar()->actions())
-        titles << top->text();
-    EXPECT_EQ(titles, (QStringList{"&Port", "Pr&otocol", "&Aux R1", "A&ux R2", "Re&name",
-                                   "&Options", "&Help"}));
-    const QList<QAction*> entries = window->findChildren<QAction*>(QRegularExpression("^mnu"));
-    EXPECT_EQ(entries.size(), 18 + 1 + 2 + 16 + 16 + 31 + 3 + 3);
-    for (QAction* entry : entries)
-        EXPECT_FALSE(entry->isChecked()) << entry->objectName().toStdString();
-    EXPECT_EQ(action("mnuPortsCom9")->text(), "Com&9");
-    EXPECT_EQ(action("mnuPortsCom10")->text(), "Com10");
-    EXPECT_EQ(action("mnuPortsCom4")->toolTip(), "/dev/ttyS3");
-}
-
-TEST_F(WindowTest, ClicksAndKeysReachTheHandlersWhichSetTheMarksAndThePane)
-{
-    action("mnuPortsCom2")->trigger();
-    action("mnuPortsCom2")->trigger(); // choosing the checked entry keeps it checked
-    EXPECT_TRUE(action("mnuPortsCom2")->isChecked());
-
-    // Keys typed in the pane go to the box and edit the pane.
-    form.protocol = "2";
-    auto* pane = child<TerminalPane>("txtTerm");
-    const auto press = [&](int key, const QString& text) {
-        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
-        QApplication::sendEvent(pane, &event);
-    };
-    press(Qt::Key_A, "a");
-    press(Qt::Key_Space, " ");
-    press(Qt::Key_Return, "\r");
-    EXPECT_EQ(pane->text(), "a \r\n");
-    press(Qt::Key_Backspace, "\b");
-    EXPECT_EQ(pane->text(), "a ") << "one backspace takes the whole line end";
-    press(Qt::Key_Backspace, "\b");
-    press(Qt::Key_Backspace, "\b");
-    EXPECT_EQ(pane->text(), "") << "down to the first character";
-    press(Qt::Key_Enter, ""); // the keypad's Enter may come without text
-    press(Qt::Key_Left, "");
-    press(Qt::Key_Delete, "\x7f"); // X11's text for Delete is no character either
-    EXPECT_EQ(serial.writes, (QStringList{"a", " ", "\r", "\b", "\b", "\b", "\r"}));
-    // Ctrl+Tab leaves the pane for the next control, as Tab does.
-    window->activateWindow();
-    pane->setFocus();
-    QKeyEvent ctrlTab(QEvent::KeyPress, Qt::Key_Tab, Qt::ControlModifier, "\t");
-    QApplication::sendEvent(pane, &ctrlTab);
-    EXPECT_EQ(window->focusWidget()->objectName(), "cmdConnect");
-    EXPECT_EQ(pane->text(), "\r\n");
-    serial.receive("\x01\tB\x7f\r"); // control bytes show as dots, a carriage return as a break
-    EXPECT_TRUE(pane->toPlainText().endsWith(QString::fromUtf8("\n \u00b7\tB\u00b7\n ")));
-
-    pane->setText("RX1\r\nTX2\r\n");
-    pane->selectAll();
-    pane->copy();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), "RX1\nTX2\n") << "plain line breaks";
-
-    toolkit.window().setLeft(1500);
-    window->close(); // the window's closed event is the form's unload
-    EXPECT_FALSE(serial.open);
-    EXPECT_EQ(fakes.store.setting("FormLeft"), "1500");
-}
-
-// A port or socket event posted while a handler and its modal box run waits for the handler to
-// end, then all come in order without further input; an event never runs inside the call that
-// posted it, and one whose source has gone is dropped.
-TEST(EventGate, HoldsEventsWhileAHandlerRunsAndDeliversThemInOrderAfterIt)
-{
-    EventGate gate;
-    QStringList seen;
-    auto source = std::make_unique<QObject>();
-    gate.post(source.get(), [&] { seen << "first"; });
-    EXPECT_TRUE(seen.isEmpty());
-    gate.run([&] {
-        QCoreApplication::processEvents(); // a modal box's own event loop
-        gate.post(source.get(), [&] { seen << "second"; });
-        QCoreApplication::processEvents();
-        EXPECT_TRUE(seen.isEmpty());
-    });
-    EXPECT_EQ(seen, (QStringList{"first", "second"}));
-
-    gate.post(source.get(), [&] { seen << "gone"; });
-    source.reset();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(seen.size(), 2);
-}
-
-// A folder where the settings file should be: nothing can be read or saved, and the program
-// says so once each way and goes on.
-TEST(SettingsFile, ThatCannotBeReadOrWrittenIsReportedOnceAndNothingElseFails)
-{
-    QtSettingsStore settings;
-    const QString file = settings.location();
-    ASSERT_TRUE(QDir().mkpath(file));
-    FakePlatform fakes;
-    frmZephrin form(
-        {fakes.ui, fakes.serial, fakes.socket, settings, fakes.launcher, fakes.workers});
-    form.Form_Load();
-    form.mnuPortsCom1_Click();
-    form.mnuMK2R_Click();
-    form.mnuInterlockingAux_Click();
-    form.Exit_Click();
-    QDir(file).removeRecursively();
-
-    const auto& boxes = fakes.ui.dialog.boxes;
-    ASSERT_EQ(boxes.size(), 3u) << fakes.ui.dialog.prompts().join("\n").toStdString();
-    EXPECT_EQ(boxes[0].title + "|" + boxes[1].title, "Settings not read|Settings not saved");
-    EXPECT_TRUE(boxes[1].prompt.contains(file + ": a folder stands where the file should be"));
-    EXPECT_TRUE(boxes[1].prompt.contains("Changes last only for this session"));
-    EXPECT_TRUE(fakes.ui.menuEntry("mnuMK2R").isChecked);
-    EXPECT_TRUE(fakes.ui.app.ended);
-
-    // A file where the settings folder should be.
-    QDir(QFileInfo(file).absolutePath()).removeRecursively();
-    QFile blocker(QFileInfo(file).absolutePath());
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    FakePlatform again;
-    frmZephrin second(
-        {again.ui, again.serial, again.socket, settings, again.launcher, again.workers});
-    second.Form_Load();
-    EXPECT_TRUE(
-        again.ui.dialog.prompts().join("\n").contains("a file stands where its folder should be"))
-        << again.ui.dialog.prompts().join("\n").toStdString();
-    blocker.remove();
-
-    // A lock that can never be taken holds a choice of port for a moment, not for good.
-    ASSERT_TRUE(QDir().mkpath(file + ".lock"));
-    FakePlatform third;
-    frmZephrin locked(
-        {third.ui, third.serial, third.socket, settings, third.launcher, third.workers});
-    QElapsedTimer choosing;
-    choosing.start();
-    locked.mnuPortsCom2_Click();
-    EXPECT_LT(choosing.elapsed(), 1000);
-    EXPECT_TRUE(third.ui.dialog.prompts().join("\n").contains(file + ".lock cannot be taken"))
-        << third.ui.dialog.prompts().join("\n").toStdString();
-    QDir(QFileInfo(file).absolutePath()).removeRecursively();
-}
-
 // Message boxes are recorded instead of shown, so that nothing waits for a click that never
 // comes. The window starts on COM3, which stands for the pty, with OTRSP chosen.
-class RealLinks : public ::testing::Test {
+class WindowTest : public ::testing::Test {
 protected:
     PtyPair pty;
     EventGate gate;
@@ -285,12 +77,97 @@ protected:
         dialog.answers = {QString("127.0.0.1")};
         form.cmdConnect_Click();
     }
-    void trigger(const char* entry) { window->findChild<QAction*>(entry)->trigger(); }
+    QAction* action(const char* entry) { return window->findChild<QAction*>(entry); }
+    void trigger(const char* entry) { action(entry)->trigger(); }
     void click(const char* button) { window->findChild<QAbstractButton*>(button)->click(); }
     bool lit(const char* lamp) { return toolkit.shape(lamp).fillStyle() == FillStyle::Solid; }
+    bool showsStatus(const char* text) { return toolkit.label("lblStatus").caption() == text; }
 };
 
-TEST_F(RealLinks, CommandsReachTheBoxAsExactBytesInBothProtocolsUntilItIsUnplugged)
+TEST_F(WindowTest, ClicksAndKeysReachTheHandlersWhichSetTheMarksAndThePane)
+{
+    trigger("mnuPortsCom3"); // choosing the checked entry keeps it checked
+    EXPECT_TRUE(action("mnuPortsCom3")->isChecked());
+
+    // Keys typed in the pane go to the box and edit the pane.
+    form.protocol = "2";
+    const auto press = [&](int key, const QString& text) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
+        QApplication::sendEvent(pane, &event);
+    };
+    press(Qt::Key_A, "a");
+    press(Qt::Key_Space, " ");
+    press(Qt::Key_Return, "\r");
+    EXPECT_EQ(pane->text(), "a \r\n");
+    press(Qt::Key_Backspace, "\b");
+    EXPECT_EQ(pane->text(), "a ") << "one backspace takes the whole line end";
+    press(Qt::Key_Backspace, "\b");
+    press(Qt::Key_Backspace, "\b");
+    EXPECT_EQ(pane->text(), "") << "down to the first character";
+    press(Qt::Key_Enter, ""); // the keypad's Enter may come without text
+    press(Qt::Key_Left, "");
+    press(Qt::Key_Delete, "\x7f"); // X11's text for Delete is no character either
+    EXPECT_EQ(pty.read(8, 200), "a \r\b\b\b\r");
+    // Ctrl+Tab leaves the pane for the next control, as Tab does; Ctrl+Home stays.
+    window->activateWindow();
+    pane->setFocus();
+    QKeyEvent ctrlHome(QEvent::KeyPress, Qt::Key_Home, Qt::ControlModifier);
+    QApplication::sendEvent(pane, &ctrlHome);
+    EXPECT_EQ(window->focusWidget(), pane);
+    QKeyEvent ctrlTab(QEvent::KeyPress, Qt::Key_Tab, Qt::ControlModifier, "\t");
+    QApplication::sendEvent(pane, &ctrlTab);
+    EXPECT_EQ(window->focusWidget()->objectName(), "cmdConnect");
+    EXPECT_EQ(pane->text(), "\r\n");
+    pty.write("\x01\tB\x7f\r"); // control bytes show as dots, a carriage return as a break
+    EXPECT_TRUE(pumpUntil(
+        [&] { return pane->toPlainText().endsWith(QString::fromUtf8("\n \u00b7\tB\u00b7\n ")); }));
+
+    pane->setText("RX1\r\nTX2\r\n");
+    pane->selectAll();
+    pane->copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "RX1\nTX2\n") << "plain line breaks";
+    window->close(); // the window's closed event is the form's unload
+    EXPECT_FALSE(serial.portOpen());
+}
+
+// A folder where the settings file should be: nothing can be read or saved, and the program
+// says so once each way and goes on.
+TEST(SettingsFile, ThatCannotBeReadOrWrittenIsReportedOnceAndNothingElseFails)
+{
+    QtSettingsStore settings;
+    const QString file = settings.location();
+    ASSERT_TRUE(QDir().mkpath(file));
+    FakePlatform fakes;
+    frmZephrin form(
+        {fakes.ui, fakes.serial, fakes.socket, settings, fakes.launcher, fakes.workers});
+    form.Form_Load();
+    form.mnuPortsCom1_Click();
+    form.mnuMK2R_Click();
+    form.mnuInterlockingAux_Click();
+    form.Exit_Click();
+    QDir(file).removeRecursively();
+
+    const auto& boxes = fakes.ui.dialog.boxes;
+    ASSERT_EQ(boxes.size(), 3u) << fakes.ui.dialog.prompts().join("\n").toStdString();
+    EXPECT_EQ(boxes[0].title + "|" + boxes[1].title, "Settings not read|Settings not saved");
+    EXPECT_TRUE(boxes[1].prompt.contains(file + ": a folder stands where the file should be"));
+    EXPECT_TRUE(fakes.ui.menuEntry("mnuMK2R").isChecked && fakes.ui.app.ended);
+
+    // A lock that can never be taken holds a choice of port for a moment, not for good.
+    ASSERT_TRUE(QDir().mkpath(file + ".lock"));
+    FakePlatform third;
+    frmZephrin locked(
+        {third.ui, third.serial, third.socket, settings, third.launcher, third.workers});
+    QElapsedTimer choosing;
+    choosing.start();
+    locked.mnuPortsCom2_Click();
+    EXPECT_LT(choosing.elapsed(), 1000);
+    EXPECT_TRUE(third.ui.dialog.prompts().join("\n").contains(file + ".lock cannot be taken"))
+        << third.ui.dialog.prompts().join("\n").toStdString();
+    QDir(QFileInfo(file).absolutePath()).removeRecursively();
+}
+
+TEST_F(WindowTest, CommandsReachTheBoxAsExactBytesUntilItIsUnplugged)
 {
     trigger("mnuOTRSP");
     EXPECT_EQ(pty.read(22), QByteArray("?TX\r?RX\rAUX100\rAUX200\r"));
@@ -298,12 +175,7 @@ TEST_F(RealLinks, CommandsReachTheBoxAsExactBytesInBothProtocolsUntilItIsUnplugg
     QShortcutEvent accessKey(QKeySequence("Alt+S"), 0);
     QApplication::sendEvent(window->findChild<QAbstractButton*>("RxFocusS"), &accessKey);
     EXPECT_EQ(pty.read(5, 20), QByteArray("RX1S\r"));
-    trigger("mnuMK2R");
-    EXPECT_EQ(pty.read(12), QByteArray("AS100\rAS200\r"));
-    click("TxFocus2");
-    EXPECT_EQ(pty.read(4), QByteArray("FT2\r"));
-    EXPECT_TRUE(pty.read(1, 50).isEmpty()) << "nothing but the commands";
-    EXPECT_TRUE(dialog.prompts().isEmpty()) << dialog.prompts().join("\n").toStdString();
+    EXPECT_TRUE(pty.read(1, 50).isEmpty() && dialog.prompts().isEmpty()) << "nothing but those";
 
     // Unplugged: the hang-up is noticed at once and the descriptor let go, so that nothing polls
     // a dead line; the next command fails, and once the box is back it works again.
@@ -312,18 +184,18 @@ TEST_F(RealLinks, CommandsReachTheBoxAsExactBytesInBothProtocolsUntilItIsUnplugg
     click("RxFocus2");
     ASSERT_EQ(dialog.prompts().size(), 1);
     EXPECT_TRUE(dialog.prompts()[0].startsWith("VB6 runtime error (RxFocus2_click): 8018 - "));
-    EXPECT_TRUE(dialog.prompts()[0].contains("disconnected"));
     PtyPair replugged;
     openCom3(replugged.slavePath());
     click("RxFocus2");
-    EXPECT_EQ(replugged.read(4), QByteArray("FR2\r"));
+    EXPECT_EQ(replugged.read(4), QByteArray("RX2\r"));
     EXPECT_EQ(dialog.prompts().size(), 1);
 }
 
-TEST_F(RealLinks, ChoosingThePortSetsTheLineOrSaysWhyItCannotOpenTheDevice)
+TEST_F(WindowTest, ChoosingThePortSetsTheLineOrSaysWhyItCannotOpenTheDevice)
 {
     // Another program changes the settings while the port is closed.
     serial.setPortOpen(false);
+    EXPECT_THROW(serial.setCommPort(17), RuntimeError);
     const int other = ::open(pty.slavePath().toLocal8Bit(), O_RDWR | O_NOCTTY);
     ASSERT_GE(other, 0);
     termios t{};
@@ -336,14 +208,12 @@ TEST_F(RealLinks, ChoosingThePortSetsTheLineOrSaysWhyItCannotOpenTheDevice)
     trigger("mnuPortsCom3");
     ASSERT_TRUE(serial.portOpen());
     tcgetattr(other, &t);
-    ::close(other);
     EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
     EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
     EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
     serial.setSettings("4800,N,8,2"); // on the open port at once
-    const int probe = ::open(pty.slavePath().toLocal8Bit(), O_RDWR | O_NOCTTY);
-    tcgetattr(probe, &t);
-    ::close(probe);
+    tcgetattr(other, &t);
+    ::close(other);
     EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));
     EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8 | CSTOPB));
     for (const char* wrong : {"9600,N,4,1", "9600,X,8,1", "fast,N,8,1"})
@@ -354,9 +224,7 @@ TEST_F(RealLinks, ChoosingThePortSetsTheLineOrSaysWhyItCannotOpenTheDevice)
     trigger("mnuPortsCom5");
     ASSERT_EQ(dialog.prompts().size(), 1);
     EXPECT_TRUE(dialog.prompts()[0].startsWith("VB6 runtime error (com5_click): 8002 - "));
-    EXPECT_TRUE(dialog.prompts()[0].contains("/dev/zephrin-no-such-device"));
-    EXPECT_TRUE(dialog.prompts()[0].contains("[serial ports]"));
-    EXPECT_FALSE(serial.portOpen());
+    EXPECT_TRUE(dialog.prompts()[0].contains("/dev/zephrin-no-such-device") && !serial.portOpen());
 
     mapCom(7, "box");
     trigger("mnuPortsCom7");
@@ -373,14 +241,12 @@ TEST_F(RealLinks, ChoosingThePortSetsTheLineOrSaysWhyItCannotOpenTheDevice)
     trigger("mnuPortsCom3");
     EXPECT_TRUE(
         dialog.prompts().last().startsWith("VB6 runtime error (com3_click): 8010 - Device busy"));
-    EXPECT_TRUE(dialog.prompts().last().contains(pty.slavePath()));
-    EXPECT_FALSE(serial.portOpen());
-    EXPECT_EQ(dialog.prompts().size(), 4);
+    EXPECT_TRUE(dialog.prompts().last().contains(pty.slavePath()) && !serial.portOpen());
 }
 
 // What the box sends while a message box is open waits, bounded, and comes in order once the
 // box is closed, with no further byte needed; only the first protocol error raises a box.
-TEST_F(RealLinks, WhatCameWhileABoxWasOpenIsHeldBoundedAndAppliedWithoutBoxesOfItsOwn)
+TEST_F(WindowTest, WhatCameWhileABoxWasOpenIsHeldBoundedAndAppliedWithoutBoxesOfItsOwn)
 {
     dialog.whileOpen = [&] {
         pty.write("TX2\r");
@@ -415,7 +281,7 @@ TEST_F(RealLinks, WhatCameWhileABoxWasOpenIsHeldBoundedAndAppliedWithoutBoxesOfI
     EXPECT_TRUE(lit("shpFocus2"));
 }
 
-TEST_F(RealLinks, AServerTakesFourOpeningMessagesAndAPeerThatClosesOrRefusesIsShown)
+TEST_F(WindowTest, AServerLightsTheLampsAndAPeerThatClosesOrRefusesIsShown)
 {
     {
         Server server({"--simulate", "otrsp"}, ResetKey);
@@ -424,7 +290,6 @@ TEST_F(RealLinks, AServerTakesFourOpeningMessagesAndAPeerThatClosesOrRefusesIsSh
         connectTo(server.port());
         ASSERT_TRUE(pumpUntil([&] { return lit("shpFocus1") && lit("shpRx1"); }, 5000))
             << server.log().toStdString();
-        EXPECT_TRUE(pumpUntil([&] { return server.log().count("text received") == 4; }));
         form.cmdDisconnect_Click();
     }
 
@@ -435,32 +300,25 @@ TEST_F(RealLinks, AServerTakesFourOpeningMessagesAndAPeerThatClosesOrRefusesIsSh
         connectTo(peer.serverPort());
         ASSERT_TRUE(pumpUntil([&] { return peer.hasPendingConnections(); }));
         peer.nextPendingConnection()->disconnectFromHost();
-        ASSERT_TRUE(pumpUntil(
-            [&] { return toolkit.label("lblStatus").caption() == "Connection closed"; }, 5000));
+        ASSERT_TRUE(pumpUntil([&] { return showsStatus("Connection closed"); }, 5000));
         form.mnuTCPPort2_Click(); // closed by the peer is not yet closed here
         EXPECT_EQ(dialog.prompts().last(), "Must be disconnected from server to change port.");
         form.cmdDisconnect_Click();
     }
     connectTo(freePort()); // nothing listens there
-    ASSERT_TRUE(
-        pumpUntil([&] { return toolkit.label("lblStatus").caption() == "Network error"; }, 5000));
+    ASSERT_TRUE(pumpUntil([&] { return showsStatus("Network error"); }, 5000));
 }
 
-TEST_F(RealLinks, AClickIsOneMessageTheOpensslCommandReadsAndIsHandledWithinAFloodOfReports)
+TEST_F(WindowTest, AClickIsHandledWithinAFloodOfReportsAfterAFewOfThem)
 {
     QTcpServer peer;
     ASSERT_TRUE(peer.listen(QHostAddress::LocalHost, 0));
     connectTo(peer.serverPort());
     ASSERT_TRUE(pumpUntil([&] { return peer.hasPendingConnections(); }));
     QTcpSocket* server = peer.nextPendingConnection();
-    ASSERT_TRUE(pumpUntil([&] { return toolkit.label("lblStatus").caption() == "Sent data"; }));
+    ASSERT_TRUE(pumpUntil([&] { return showsStatus("Sent data"); }));
     pumpUntil([] { return false; }, 50);
     server->readAll(); // the opening commands
-
-    form.RxFocus1_Click();
-    QByteArray message;
-    ASSERT_TRUE(pumpUntil([&] { return (message += server->readAll()).size() >= 28; }));
-    EXPECT_EQ(runOpenssl(messageFormat("Zephrin", true), message), "RX1\r");
 
     // A flood of reports is applied in order, and a click meanwhile waits for a few of them only.
     QByteArray flood;
@@ -479,7 +337,7 @@ TEST_F(RealLinks, AClickIsOneMessageTheOpensslCommandReadsAndIsHandledWithinAFlo
     EXPECT_TRUE(lit("shpFocus2"));
     toolkit.label("lblStatus").setCaption("");
     server->write("x"); // one byte is an arrival too
-    EXPECT_TRUE(pumpUntil([&] { return toolkit.label("lblStatus").caption() == "Received data"; }));
+    EXPECT_TRUE(pumpUntil([&] { return showsStatus("Received data"); }));
 }
 
 } // namespace
