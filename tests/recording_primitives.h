@@ -74,7 +74,11 @@ struct RecordingPrimitives : crypto::Primitives {
         calls << "closeAes";
         real.closeAes(aes);
     }
-    QString statusMessage(crypto::Status s) const override { return real.statusMessage(s); }
+    QString message; // the library's text for a status; empty: the real one
+    QString statusMessage(crypto::Status s) const override
+    {
+        return message.isEmpty() ? real.statusMessage(s) : message;
+    }
     std::vector<std::size_t> wiped; // the length of each overwrite
     void wipe(void* d, std::size_t l) override
     {

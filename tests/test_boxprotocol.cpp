@@ -44,16 +44,11 @@ TEST(CommandSets, AReplyNamesEachFocusOnceStereoFormsFirst)
         {"RX2S\r", "- S"}, {"TX1RX2", "1 2"},  {"xxTX2RX1S", "2 S"}, {"RX1", "- 1"},
         {"TX2TX1", "1 -"}, {"tx1 rx1", "- -"}, {"RX2RX1", "- 1"},
     };
-    const auto name = [](std::optional<FocusAction> focus) -> QString {
-        if (!focus)
-            return "-";
-        const QString command = commandFor(*focus, Protocol::Otrsp);
-        return *focus == FocusAction::RxFocusS ? "S" : command.right(1);
+    const auto name = [](std::optional<FocusAction> focus) {
+        return focus ? commandFor(*focus, Protocol::Otrsp).mid(2).replace("1S", "S") : QString("-");
     };
-    for (const auto& [reply, focus] : cases) {
-        const ReplyFocus read = readReply(reply);
-        EXPECT_EQ(name(read.tx) + " " + name(read.rx), focus) << reply;
-    }
+    for (const auto& [reply, focus] : cases)
+        EXPECT_EQ(name(readReply(reply).tx) + " " + name(readReply(reply).rx), focus) << reply;
 }
 
 TEST(CommandSets, AWholeLineIsACommandOnlyInTheGrammarOfItsSet)
@@ -78,23 +73,27 @@ TEST(CommandSets, AWholeLineIsACommandOnlyInTheGrammarOfItsSet)
             EXPECT_FALSE(isCommandLine(set, line)) << line;
 }
 
-TEST(BoxModel, AnOtrspBoxAnswersItsQueriesAndEchoesOthersAnMk2rBoxOnlyItsVersionOrAnError)
+TEST(CommandSets, ALoggersCommandsAreReportedInTheWindowsOwnTokens)
+{
+    const std::pair<const char*, const char*> tokens[] = {
+        {"AUX14", "AUX104"}, {"AUX10", "AUX100"},  {"AUX2015", "AUX215"}, {"RX2S", "RX1S"},
+        {"RX1R", "RX1S"},    {"RX2R", "RX1S"},     {"AS107", "AS107"},    {"TX2", "TX2"},
+        {"AUX116", nullptr}, {"AUX2104", nullptr}, {"?TX", nullptr},      {"RX3", nullptr}};
+    for (const auto& [command, token] : tokens)
+        EXPECT_EQ(windowToken(command), token ? std::optional<QByteArray>(token) : std::nullopt)
+            << command;
+}
+
+// Every server test against the simulator reads its focus answers back; here, what no other
+// test sees.
+TEST(BoxModel, AnOtrspBoxEchoesOtherQueriesAndPlaysReverseStereoAnMk2rBoxAnswersErrors)
 {
     BoxModel otrsp(Protocol::Otrsp);
-    EXPECT_EQ(otrsp.handle("?TX") + otrsp.handle("?RX"), "TX1\rRX1\r");
-    for (const char* command : {"TX2", "RX2S", "AUX115", "FT1", "XYZ"})
-        EXPECT_EQ(otrsp.handle(command), "") << command;
-    EXPECT_EQ(otrsp.handle("?TX") + otrsp.handle("?RX"), "TX2\rRX2S\r");
-    otrsp.handle("RX1");
-    otrsp.handle("TX1");
-    EXPECT_EQ(otrsp.handle("?TX") + otrsp.handle("?RX"), "TX1\rRX1\r");
-    EXPECT_EQ(otrsp.handle("?FW"), "FW1.2\r");
-    EXPECT_EQ(otrsp.handle("?NAME") + otrsp.handle("?"), "?NAME\r?\r");
-
+    EXPECT_EQ(otrsp.handle("?NAME") + otrsp.handle("?") + otrsp.handle("?FW"), "?NAME\r?\rFW1.2\r");
+    otrsp.handle("RX2R"); // played as stereo
+    EXPECT_EQ(otrsp.handle("XYZ") + otrsp.handle("?RX"), "RX2S\r");
     BoxModel mk2r(Protocol::Mk2r);
-    for (const char* command : {"FT2", "FRS", "AS100", "AS215"})
-        EXPECT_EQ(mk2r.handle(command), "") << command;
-    EXPECT_EQ(mk2r.handle("V"), "MK2R simulator version 1.2\r");
+    EXPECT_EQ(mk2r.handle("AS215") + mk2r.handle("V"), "MK2R simulator version 1.2\r");
     for (const char* wrong : {"AS216", "TX1", "?TX", ""})
         EXPECT_EQ(mk2r.handle(wrong), "E" + std::string(wrong) + "\r");
 }
