@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The form's handlers on fakes. The operator's commands: the port entries, the checks before
-// sending, the command table of both protocols, queries, aux outputs and the program's end; the
-// conversions of text to numbers. The terminal: what the box sends, how the pane shows it, and
-// typed keys.
+// sending, the command table of both protocols, queries, aux outputs and the program's end. The
+// terminal: what the box sends, how the pane shows it, and typed keys.
 
 #include "form_fixture.h"
 

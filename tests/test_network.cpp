@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The network link on fakes: the TCP entries, Connect and Disconnect, the socket's events, the
-// key, the encrypted send path and the server's reports.
+// The network link on fakes: the socket's events and Disconnect, the key, the encrypted send path
+// and the server's reports.
 
 #include "cipher/encrypted_text.h"
 #include "form_fixture.h"
