@@ -242,7 +242,8 @@ void frmZephrin::mnuAssignDevice_Click()
             return;
         const SerialDeviceMap map(settings);
         QStringList coms;
-        for (int n = 1; n <= 16; ++n)
+        // One item for each COM entry, in their order: the chosen index is the entry's.
+        for (int n = 1; n <= int(mnuPortsCom.size()); ++n)
             coms << QString("COM%1 (now %2)").arg(n).arg(map.deviceFor(n));
         const auto com = ui.dialogs().chooseItem(
             "The COM entry that stands for " + present[*device].path + ":", title, coms);
