@@ -6,9 +6,9 @@
 
 namespace {
 
-constexpr char Header[] = "Salted__";
-constexpr int HeaderSize = 8;
-constexpr int SaltSize = 8;
+constexpr const char* Header = messageformat::Magic;
+constexpr int HeaderSize = int(messageformat::MagicBytes);
+constexpr int SaltSize = int(messageformat::SaltBytes);
 constexpr int KeyLength = 32;
 
 void wipe(QByteArray& bytes, crypto::Primitives& platform)

@@ -6,13 +6,11 @@
 // salted format of `openssl enc -aes-256-ctr -pbkdf2 -md sha512 -iter 10000 -a -A`, with the
 // key as the pass phrase, so that command reads and writes it too.
 
+#include "linecode/message_format.h"
 #include "platform/crypto_primitives.h"
 
 #include <QByteArray>
 #include <QString>
-
-// Every encrypted text begins so: the Base64 of "Salted__" and the top bits of the salt.
-constexpr const char* EncryptedTextPrefix = "U2FsdGVkX1";
 
 // Raises CipherError with the engine's text when the engine fails.
 QString EncryptText(const QString& text, const QString& key,

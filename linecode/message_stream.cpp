@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "message_stream.h"
 
-#include "cipher/encrypted_text.h"
+#include "message_format.h"
 
 namespace {
 
 const QByteArray Prefix(EncryptedTextPrefix);
-// Base64 of the 16-byte header ("Salted__" and the salt) of even an empty text.
-constexpr qsizetype ShortestMessageLength = 24;
+using messageformat::ShortestMessageLength;
 
 bool isSkipped(char c)
 {

@@ -4,6 +4,8 @@
 // The salts of the messages the server accepted. Every real message carries a fresh random
 // 8-byte salt, so a salt seen again is a message sent again: a replay.
 
+#include "linecode/message_format.h"
+
 #include <QByteArray>
 #include <QtEndian>
 #include <unordered_set>
@@ -48,14 +50,13 @@ private:
     std::size_t oldest_ = 0;
 };
 
-// The salt of a well-formed message: bytes 8 to 16 of its Base64 text, after "Salted__". The
-// first 24 characters decode to the 16-byte header and two more bytes.
+// The salt of a well-formed message: the bytes after "Salted__" in its header.
 inline quint64 saltOf(const QByteArray& message)
 {
-    constexpr qsizetype HeaderCharacters = 24;
-    constexpr qsizetype SaltOffset = 8;
-    const QByteArray header = QByteArray::fromBase64(message.left(HeaderCharacters));
-    if (header.size() < SaltOffset + qsizetype(sizeof(quint64)))
+    static_assert(messageformat::SaltBytes == sizeof(quint64));
+    const QByteArray header = QByteArray::fromBase64(
+        message.left(messageformat::base64Length(messageformat::HeaderBytes)));
+    if (header.size() < messageformat::HeaderBytes)
         return 0;
-    return qFromBigEndian<quint64>(header.constData() + SaltOffset);
+    return qFromBigEndian<quint64>(header.constData() + messageformat::MagicBytes);
 }
