@@ -168,21 +168,71 @@ std::optional<BoxChange> readToken(QByteArrayView token)
     return readCommand(Protocol::Mk2r, token);
 }
 
-std::optional<QByteArray> windowToken(QByteArrayView command)
+std::optional<StateChange> readStateChange(QByteArrayView line)
 {
-    if (readToken(command))
-        return command.toByteArray();
-    // Every stereo form, reverse stereo included, is the window's one stereo lamp.
-    for (const char* stereo : {"RX2S", "RX1R", "RX2R"})
-        if (command == stereo)
-            return QByteArray(otrsp.focus[static_cast<int>(FocusAction::RxFocusS)]);
-    if (!isAnyWidthAux(otrsp.auxVerb, command))
+    if (const auto change = readToken(line)) {
+        if (!change->focus)
+            return StateChange{change->radio == 1 ? Output::Aux1 : Output::Aux2, change->output};
+        switch (*change->focus) {
+        case FocusAction::TxFocus1: return StateChange{Output::Transmit, 1};
+        case FocusAction::TxFocus2: return StateChange{Output::Transmit, 2};
+        case FocusAction::RxFocus1: return StateChange{Output::Receive, int(Receive::Radio1)};
+        case FocusAction::RxFocus2: return StateChange{Output::Receive, int(Receive::Radio2)};
+        case FocusAction::RxFocusS: return StateChange{Output::Receive, int(Receive::Stereo1)};
+        }
+    }
+    for (const char* stereo : {"RX1R", "RX2S", "RX2R"})
+        if (line == stereo)
+            return StateChange{Output::Receive,
+                               int(line[2] == '1' ? Receive::Stereo1 : Receive::Stereo2)};
+    if (!isAnyWidthAux(otrsp.auxVerb, line))
         return std::nullopt;
     const QByteArrayView verb(otrsp.auxVerb);
-    const int value = command.sliced(verb.size() + 1).toByteArray().toInt();
-    if (value > MaxAuxOutput)
+    const int value = line.sliced(verb.size() + 1).toByteArray().toInt() & MaxAuxOutput;
+    return StateChange{line[verb.size()] == '1' ? Output::Aux1 : Output::Aux2, value};
+}
+
+QByteArray stateLine(Protocol protocol, StateChange change)
+{
+    const CommandSet& set = commandSet(protocol);
+    const auto focus = [&](FocusAction action) {
+        return QByteArray(set.focus[static_cast<int>(action)]);
+    };
+    switch (change.output) {
+    case Output::Transmit:
+        return focus(change.value == 2 ? FocusAction::TxFocus2 : FocusAction::TxFocus1);
+    case Output::Receive:
+        switch (Receive(change.value)) {
+        case Receive::Radio1: return focus(FocusAction::RxFocus1);
+        case Receive::Radio2: return focus(FocusAction::RxFocus2);
+        case Receive::Stereo1: return focus(FocusAction::RxFocusS);
+        case Receive::Stereo2:
+            return set.stereoForms[1] ? QByteArray(set.stereoForms[1]) : focus(FocusAction::RxFocusS);
+        }
+        break;
+    case Output::Aux1:
+    case Output::Aux2: break;
+    }
+    return auxCommand(protocol, change.output == Output::Aux1 ? 1 : 2, change.value).toLatin1();
+}
+
+QByteArray reportToken(Protocol protocol, StateChange change)
+{
+    if (change.output == Output::Receive && Receive(change.value) == Receive::Stereo2)
+        change.value = int(Receive::Stereo1);
+    return stateLine(protocol, change);
+}
+
+std::optional<QByteArray> lineForBox(Protocol box, QByteArrayView line)
+{
+    if (isCommandLine(box, line))
+        return line.toByteArray();
+    const Protocol other = box == Protocol::Otrsp ? Protocol::Mk2r : Protocol::Otrsp;
+    if (!isCommandLine(other, line))
         return std::nullopt;
-    return auxCommand(Protocol::Otrsp, command[verb.size()] - '0', value).toLatin1();
+    if (const auto change = readStateChange(line))
+        return stateLine(box, *change);
+    return std::nullopt;
 }
 
 bool isQueryLine(QByteArrayView line)

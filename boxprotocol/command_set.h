@@ -92,17 +92,35 @@ std::optional<BoxChange> readCommand(Protocol protocol, QByteArrayView token);
 // A state report, or a command, read as a token of either set.
 std::optional<BoxChange> readToken(QByteArrayView token);
 
-// The window's own token for the state that a command of either set leaves the box in, as the
-// window's lamps and aux menus read it: an exact token stays itself, a logger's "AUX14" is
-// "AUX104", "RX2S", "RX1R" and "RX2R" are the stereo "RX1S". None for a command that changes
-// nothing the window shows (a query, an aux value above 15).
-std::optional<QByteArray> windowToken(QByteArrayView command);
+// The box's four outputs that a command sets, each kept on its own.
+enum class Output { Transmit, Receive, Aux1, Aux2 };
 
-// True for the commands after which the box's state is reported to every client.
-inline bool changesBoxState(QByteArrayView command)
-{
-    return windowToken(command).has_value();
-}
+// The receive focus as a box holds it. Reverse stereo is stereo to a box without it, and to the
+// window, whose one stereo lamp stands for both stereo forms.
+enum class Receive { Radio1 = 1, Radio2, Stereo1, Stereo2 };
+
+// What a line leaves one output at: the transmitting radio (1 or 2), a Receive, or an aux value
+// (0 to 15, as a box keeps the low 4 bits of "AUX116" and "AUX1255").
+struct StateChange {
+    Output output;
+    int value;
+};
+
+// Reads a command of either set that sets an output ("TX2", "FRS", "AUX14", "AS107"), or a box's
+// answer or event without its "$" ("RX2S", "AUX115"); none for anything else.
+std::optional<StateChange> readStateChange(QByteArrayView line);
+
+// The set's line that puts an output at a value: "RX2S", "FRS", "AUX104", "AS215".
+QByteArray stateLine(Protocol protocol, StateChange change);
+
+// The same as a state report reads it in the window's tokens: both stereo forms are "RX1S".
+QByteArray reportToken(Protocol protocol, StateChange change);
+
+// The line that a box of set `box` takes for a line of either set: the line itself when it is
+// the set's own; for a focus, stereo or aux line of the other set, its counterpart ("FT2" is
+// "TX2", "AS105" "AUX105", "FRS" "RX1S"); none for a line without one (an OTRSP query to an MK2R
+// box) or no command at all.
+std::optional<QByteArray> lineForBox(Protocol box, QByteArrayView line);
 
 // True for a line that the box answers: an OTRSP query ("?TX", "?NAME", a bare "?") or MK2R's
 // version query.

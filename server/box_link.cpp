@@ -61,7 +61,7 @@ void SerialBox::tryOpen()
         if (reason != lastOpenFailure_) {
             lastOpenFailure_ = reason;
             serverlog::event(
-                QString("box not reachable on %1: %2; trying again every second. %3")
+                QString("box not reachable on %1: %2; trying again. %3")
                     .arg(devicePath_, reason,
                          permission ? "If no other program holds the device, add this user to "
                                       "the dialout group"
@@ -90,6 +90,8 @@ void SerialBox::tryOpen()
     hangUpWatch_.start();
     serverlog::event(
         QString(wasOpen_ ? "box is back on %1" : "box opened on %1 at 9600 8N1").arg(devicePath_));
+    if (onOpened)
+        onOpened(std::exchange(wasOpen_, true));
     wasOpen_ = true;
 }
 
@@ -98,8 +100,8 @@ void SerialBox::lost(const QString& reason)
     if (!port_.isOpen() || gone_)
         return;
     gone_ = true;
-    serverlog::event(QString("box is gone from %1 (%2); trying to open it again every second")
-                         .arg(devicePath_, reason));
+    serverlog::event(
+        QString("box is gone from %1 (%2); trying to open it again").arg(devicePath_, reason));
     bursts_.endBurst();
     hangUpWatch_.stop();
     // A hung-up device stays readable for ever and would keep the event loop spinning: closed
@@ -109,6 +111,8 @@ void SerialBox::lost(const QString& reason)
         port_.clearError();
     });
     retry_.start();
+    if (onLost)
+        onLost();
 }
 
 void SerialBox::checkHangUp()
@@ -122,7 +126,6 @@ bool SerialBox::write(const QByteArray& bytes)
     if (!port_.isOpen() || gone_)
         return false;
     const qint64 written = port_.write(bytes);
-    port_.flush();
     if (written != bytes.size() || port_.error() == QSerialPort::ResourceError ||
         port_.error() == QSerialPort::WriteError) {
         lost(port_.errorString());

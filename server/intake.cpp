@@ -13,12 +13,7 @@ Intake::Intake(int threads, Runner runner, Decrypt decrypt, Apply apply)
 
 void Intake::enqueue(int source, const QByteArray& message)
 {
-    queues_[source].push_back({message, false});
-}
-
-void Intake::enqueuePlain(int source, const QByteArray& text)
-{
-    queues_[source].push_back({text, true});
+    queues_[source].push_back(message);
 }
 
 bool Intake::hasRoom(int source) const
@@ -51,9 +46,6 @@ qsizetype Intake::keepFirst(int source, qsizetype count)
 void Intake::pump()
 {
     take();
-    // Plain text is applied as soon as nothing taken before it is still being decrypted.
-    if (!applying_ && !inFlight_.empty() && inFlight_.front()->done)
-        finished();
 }
 
 void Intake::take()
@@ -66,17 +58,17 @@ void Intake::take()
             if (next == queues_.end())
                 next = queues_.begin();
             const int source = next->first;
-            std::deque<Entry>& queue = next->second;
+            std::deque<QByteArray>& queue = next->second;
             // A source's messages that are dropped do not use up its turn.
             while (!queue.empty()) {
                 const Admission admission =
-                    admit ? admit(source, queue.front().bytes) : Admission::Start;
+                    admit ? admit(source, queue.front()) : Admission::Start;
                 if (admission == Admission::Hold)
                     break;
-                const Entry entry = std::move(queue.front());
+                const QByteArray message = std::move(queue.front());
                 queue.pop_front();
                 if (admission == Admission::Start) {
-                    start(source, entry);
+                    start(source, message);
                     lastServed_ = source;
                     started = true;
                     break;
@@ -88,18 +80,12 @@ void Intake::take()
     }
 }
 
-void Intake::start(int source, const Entry& entry)
+void Intake::start(int source, const QByteArray& message)
 {
     auto job = std::make_shared<Job>();
     job->source = source;
-    job->message = entry.bytes;
+    job->message = message;
     inFlight_.push_back(job);
-    // Plain text needs no worker; it keeps its place among the messages taken before it.
-    if (entry.plain) {
-        job->text = QString::fromLatin1(job->message);
-        job->done = true;
-        return;
-    }
     runner_(
         [this, job] {
             try {
@@ -131,8 +117,8 @@ void Intake::finished()
     applying_ = false;
     if (!onProgress)
         return;
-    // The owner reads on in onProgress, and plain text it takes is applied at once: a turn
-    // asked for meanwhile is taken after this one, not inside it.
+    // The owner reads on in onProgress: a turn asked for meanwhile is taken after this one, not
+    // inside it.
     if (progressing_) {
         progressAgain_ = true;
         return;

@@ -57,9 +57,6 @@ public:
     std::function<void()> onProgress;
 
     void enqueue(int source, const QByteArray& message);
-    // Plain text (a logger's), taken in turn with the messages and applied in the same order,
-    // without a decryption: its text is its bytes, applied as soon as what was taken before it.
-    void enqueuePlain(int source, const QByteArray& text);
     bool hasRoom(int source) const;
     bool isEmpty(int source) const;
     // Drops what the source still has queued; its messages already started are still applied.
@@ -81,20 +78,16 @@ private:
     };
 
     int maxInFlight() const { return threads() * MaxInFlightPerThread; }
-    struct Entry {
-        QByteArray bytes;
-        bool plain = false;
-    };
 
     void take();
-    void start(int source, const Entry& entry);
+    void start(int source, const QByteArray& message);
     void finished();
 
     int threads_;
     Runner runner_;
     Decrypt decrypt_;
     Apply apply_;
-    std::map<int, std::deque<Entry>> queues_;
+    std::map<int, std::deque<QByteArray>> queues_;
     std::deque<std::shared_ptr<Job>> inFlight_; // in the order taken
     int lastServed_ = 0;
     bool applying_ = false;

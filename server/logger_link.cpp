@@ -147,6 +147,8 @@ void LoggerPort::takeOpensAndCloses()
                 ++closings_;
                 if (onEvent)
                     onEvent(name + ": closed by the program");
+                if (onClosed)
+                    onClosed();
             }
         }
     }

@@ -26,6 +26,7 @@ public:
     std::function<void()> onReadable;
     std::function<void()> onGone;         // a TCP logger hung up
     std::function<void(QString)> onEvent; // a line for the log, such as the port opened
+    std::function<void()> onClosed;       // the last program that had the port open closed it
 };
 
 // A pseudo-terminal whose device a symbolic link names, for a logger to open as its serial port

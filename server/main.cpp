@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// zephrin-server: the switch box on the network. It owns the box (a serial device, or the box
-// model of zephrin-boxsim) and relays the encrypted commands of every connected Zephrin to it,
-// sending back the box's state and answers.
+// zephrin-server: the switch box on the network. Its box session owns the box (a serial device,
+// or the box model of zephrin-boxsim); the hub lets in the Zephrin windows and loggers whose
+// commands the session takes, and sends back the box's state and answers.
 
 #include "box_link.h"
 #include "log.h"
 #include "options.h"
-#include "relay.h"
+#include "box_session.h"
+#include "hub.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -214,7 +215,7 @@ int main(int argc, char** argv)
         return fatal("cannot set up the signal handling; is the system out of descriptors?");
     QSocketNotifier stopSignal(signalPipe[0], QSocketNotifier::Read);
     int stoppedBy = 0;
-    Relay* running = nullptr;
+    Hub* running = nullptr;
     QObject::connect(&stopSignal, &QSocketNotifier::activated, [&] {
         char number = 0;
         if (::read(signalPipe[0], &number, 1) != 1)
@@ -241,11 +242,12 @@ int main(int argc, char** argv)
         box = std::make_unique<SimulatedBox>(*options.simulate);
     else
         box = std::make_unique<SerialBox>(options.device);
-    Relay relay(*box, key, options.limits, options.commandSets);
-    running = &relay;
-    if (!relay.keepSaltsIn(options.stateFolder, &failure))
+    BoxSession session(*box, options.commandSet);
+    Hub hub(session, key, options.limits);
+    running = &hub;
+    if (!hub.keepSaltsIn(options.stateFolder, &failure))
         return fatal(failure);
-    if (!relay.listen(options.address, options.port, &failure))
+    if (!hub.listen(options.address, options.port, &failure))
         return fatal(QString("cannot listen on %1 port %2: %3. Stop the program that uses the "
                              "port or choose another with --port")
                          .arg(options.listenName)
@@ -265,22 +267,22 @@ int main(int argc, char** argv)
                     "SSH tunnel or a VPN in front of the server")
                 .arg(options.listenName));
     for (const QString& path : options.loggerPorts)
-        if (!relay.addLoggerPort(path, &failure))
+        if (!hub.addLoggerPort(path, &failure))
             return fatal(failure);
     for (const ServerOptions::Listener& at : options.loggerTcp)
-        if (!relay.listenForLoggers(at.address, at.port, &failure))
+        if (!hub.listenForLoggers(at.address, at.port, &failure))
             return fatal(QString("cannot listen for loggers on %1 port %2: %3")
                              .arg(at.address.toString())
                              .arg(at.port)
                              .arg(failure));
     serverlog::event(QString("listening on %1 port %2 (%3)")
                          .arg(options.listenName)
-                         .arg(relay.port())
+                         .arg(hub.port())
                          .arg(options.simulate ? "simulated " + options.simulateName + " box"
                                                : "box on " + options.device));
 
     const int status = app.exec();
-    relay.shutdown();
+    hub.shutdown();
     serverlog::event(
         QString("stopped%1").arg(stoppedBy ? QString(" by signal %1").arg(stoppedBy) : ""));
     serverlog::stop();

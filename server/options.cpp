@@ -94,9 +94,10 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         "simulate", "No box: simulate one speaking <set>, otrsp or mk2r. No default.", "set");
     const QCommandLineOption protocol(
         "protocol",
-        "The box's command set: otrsp, mk2r or both (default both; --simulate names it). Only "
-        "whole lines of it reach the box.",
-        "set", "both");
+        "The box's command set: otrsp or mk2r (default otrsp; --simulate names it). Only whole "
+        "lines of it reach the box; a line of the other set is translated where the box's set "
+        "has its counterpart.",
+        "set", "otrsp");
     const QCommandLineOption port("port",
                                   "TCP port to listen on (default 9876; 0 picks a free "
                                   "one and logs it).",
@@ -207,16 +208,18 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     }
     const QString setName = parser.value(protocol);
     if (setName.compare("both", Qt::CaseInsensitive) == 0)
-        options.commandSets = {Protocol::Otrsp, Protocol::Mk2r};
-    else if (const auto named = protocolNamed(setName))
-        options.commandSets = {*named};
-    else
-        return usageError("--protocol takes otrsp, mk2r or both, not " + setName);
+        return usageError("--protocol both is no more: a box speaks one set. Name it with "
+                          "--protocol otrsp or --protocol mk2r; lines of the other set are "
+                          "translated for it");
+    const auto named = protocolNamed(setName);
+    if (!named)
+        return usageError("--protocol takes otrsp or mk2r, not " + setName);
+    options.commandSet = *named;
     if (options.simulate) {
-        if (parser.isSet(protocol) && options.commandSets != std::vector{*options.simulate})
+        if (parser.isSet(protocol) && options.commandSet != *options.simulate)
             return usageError("--protocol " + setName + " is not the simulated box's " +
                               options.simulateName);
-        options.commandSets = {*options.simulate};
+        options.commandSet = *options.simulate;
     }
     bool ok = false;
     const uint portNumber = parser.value(port).toUInt(&ok);

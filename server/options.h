@@ -4,7 +4,7 @@
 // The server's command line, read into plain values that the server is started from.
 
 #include "boxprotocol/command_set.h"
-#include "relay.h"
+#include "client_limits.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -18,7 +18,7 @@ struct ServerOptions {
 
     QString device;                    // the box's serial device; empty for a simulated box
     std::optional<Protocol> simulate;  // the simulated box's command set
-    std::vector<Protocol> commandSets; // what the box speaks: only their lines reach it
+    Protocol commandSet = Protocol::Otrsp; // what the box speaks: only its lines reach it
     QString simulateName;              // as the operator wrote it
     quint16 port = DefaultPort;
     QHostAddress address;

@@ -5,6 +5,7 @@
 #include "boxmodel/box_model.h"
 #include "boxprotocol/command_set.h"
 
+#include <array>
 #include <gtest/gtest.h>
 
 namespace {
@@ -73,27 +74,53 @@ TEST(CommandSets, AWholeLineIsACommandOnlyInTheGrammarOfItsSet)
             EXPECT_FALSE(isCommandLine(set, line)) << line;
 }
 
-TEST(CommandSets, ALoggersCommandsAreReportedInTheWindowsOwnTokens)
+TEST(CommandSets, ALineOfEitherSetReachesTheBoxInItsOwnSetAndIsReportedAsItsState)
 {
-    const std::pair<const char*, const char*> tokens[] = {
-        {"AUX14", "AUX104"}, {"AUX10", "AUX100"},  {"AUX2015", "AUX215"}, {"RX2S", "RX1S"},
-        {"RX1R", "RX1S"},    {"RX2R", "RX1S"},     {"AS107", "AS107"},    {"TX2", "TX2"},
-        {"AUX116", nullptr}, {"AUX2104", nullptr}, {"?TX", nullptr},      {"RX3", nullptr}};
-    for (const auto& [command, token] : tokens)
-        EXPECT_EQ(windowToken(command), token ? std::optional<QByteArray>(token) : std::nullopt)
-            << command;
+    // The line, what an OTRSP box and an MK2R box are sent for it, and the report of the state
+    // it leaves an OTRSP box in ("-" for none).
+    const std::array<const char*, 4> lines[] = {
+        {"AUX14", "AUX14", "AS104", "AUX104"},  {"AUX116", "AUX116", "AS100", "AUX100"},
+        {"AUX1255", "AUX1255", "AS115", "AUX115"}, {"AUX2015", "AUX2015", "AS215", "AUX215"},
+        {"RX2S", "RX2S", "FRS", "RX1S"},        {"RX1R", "RX1R", "FRS", "RX1S"},
+        {"FT2", "TX2", "FT2", "TX2"},           {"FRS", "RX1S", "FRS", "RX1S"},
+        {"AS105", "AUX105", "AS105", "AUX105"}, {"FR2", "RX2", "FR2", "RX2"},
+        {"?TX", "?TX", "-", "-"},               {"V", "-", "V", "-"},
+        {"ETX1", "ETX1", "-", "-"},             {"VMONO1", "VMONO1", "-", "-"},
+        {"AUX3", "-", "-", "-"},                {"TX3", "-", "-", "-"},
+    };
+    const auto shown = [](std::optional<QByteArray> line) { return line ? *line : "-"; };
+    for (const auto& [line, otrsp, mk2r, report] : lines) {
+        EXPECT_EQ(shown(lineForBox(Protocol::Otrsp, line)), otrsp) << line;
+        EXPECT_EQ(shown(lineForBox(Protocol::Mk2r, line)), mk2r) << line;
+        const auto change = readStateChange(line);
+        EXPECT_EQ(change ? reportToken(Protocol::Otrsp, *change) : "-", report) << line;
+    }
+    // The box is put back in stereo on the radio it had.
+    EXPECT_EQ(stateLine(Protocol::Otrsp, *readStateChange("RX2S")), "RX2S");
+    EXPECT_EQ(reportToken(Protocol::Mk2r, *readStateChange("RX2S")), "FRS");
 }
 
-// Every server test against the simulator reads its focus answers back; here, what no other
-// test sees.
-TEST(BoxModel, AnOtrspBoxEchoesOtherQueriesAndPlaysReverseStereoAnMk2rBoxAnswersErrors)
+// Every server test against the simulator reads its answers back; here, what no other test sees.
+TEST(BoxModel, AnOtrspBoxAnswersItsQueriesAndReportsChangesOnceItsEventsAreOn)
 {
+    // What the box says to lines handed to it in turn; a "panel " line is a front-panel switch.
+    const auto run = [](BoxModel& box, std::initializer_list<std::string> lines) {
+        std::string said;
+        for (const std::string& line : lines)
+            said += line.starts_with("panel ") ? box.panel(line.substr(6)) : box.handle(line);
+        return said;
+    };
     BoxModel otrsp(Protocol::Otrsp);
-    EXPECT_EQ(otrsp.handle("?NAME") + otrsp.handle("?") + otrsp.handle("?FW"), "?NAME\r?\rFW1.2\r");
-    otrsp.handle("RX2R"); // played as stereo
-    EXPECT_EQ(otrsp.handle("XYZ") + otrsp.handle("?RX"), "RX2S\r");
+    EXPECT_EQ(run(otrsp, {"?NAME", "?", "?FW", "?X"}), "NAMEZephrinSim\r?\rFW1.2\r?X\r");
+    EXPECT_EQ(run(otrsp, {"TX2", "panel RX2S"}), "") << "events are off";
+    EXPECT_EQ(run(otrsp, {"ETX1", "ERX1"}), "$TX2\r$RX2S\r");
+    EXPECT_EQ(run(otrsp, {"RX1R", "panel TX1", "panel AUX105", "AUX1255", "AUX216"}),
+              "$RX1S\r$TX1\r");
+    EXPECT_EQ(run(otrsp, {"?AUX1", "?AUX2"}), "AUX115\rAUX20\r");
+    otrsp.powerCycle();
+    EXPECT_EQ(run(otrsp, {"TX2", "?TX", "?AUX1"}), "TX2\rAUX10\r");
     BoxModel mk2r(Protocol::Mk2r);
-    EXPECT_EQ(mk2r.handle("AS215") + mk2r.handle("V"), "MK2R simulator version 1.2\r");
-    for (const char* wrong : {"AS216", "TX1", "?TX", ""})
+    EXPECT_EQ(run(mk2r, {"AS215", "V"}), "MK2R simulator version 1.2\r");
+    for (const char* wrong : {"AS216", "TX1", "?TX", "ETX1", ""})
         EXPECT_EQ(mk2r.handle(wrong), "E" + std::string(wrong) + "\r");
 }

@@ -41,25 +41,39 @@ TEST(LoggerPort, ALoggerAndAWindowShareTheBoxAndEachGetsItsOwnAnswers)
     auto logger = std::make_unique<LoggerSide>(link);
     logger->write("AUX14\rRX2R\r");
     EXPECT_EQ(window.receive(2), (QStringList{"AUX104\r", "RX1S\r"}));
+    // Its own event switch: told the state at once, then every change, whoever made it.
+    logger->write("ETX1\r");
+    EXPECT_EQ(logger->read(5), "$TX1\r");
     window.sendText("TX2\r");
     EXPECT_EQ(window.receive(1), QStringList{"TX2\r"});
+    EXPECT_EQ(logger->read(5), "$TX2\r");
     logger->write("?TX\r");
     EXPECT_EQ(logger->read(4), "TX2\r") << "the window's command reached the box";
     EXPECT_TRUE(window.receive(1, 200).isEmpty()) << "the logger's answer is its own";
 
+    // A band change of 2000 lines in one write: the box ends where the logger left it.
+    QByteArray burst;
+    for (int i = 0; i < 1000; ++i)
+        burst += QByteArray("AUX1") + QByteArray::number(i % 16) + "\rRX" +
+                 QByteArray::number(i % 2 + 1) + "\r";
+    logger->write(burst + "?AUX1\r?RX\r");
+    EXPECT_EQ(logger->read(10, 5000), "AUX17\rRX2\r");
+    const QStringList reports = window.receive(2000, 300);
+    EXPECT_EQ(reports.mid(reports.size() - 2), (QStringList{"AUX107\r", "RX2\r"}));
+
     // A logger restarted: what the last one left unread is not for the next.
     logger->write("?NAME\r");
-    ASSERT_TRUE(server.waitForLog("answer \"?NAME\\r\""));
+    ASSERT_TRUE(server.waitForLog("answer \"NAMEZephrinSim\\r\""));
     logger.reset();
     ASSERT_TRUE(server.waitForLog("closed by the program")); // a restart takes a moment
     logger = std::make_unique<LoggerSide>(link);
     logger->write("?TX\r");
-    EXPECT_EQ(logger->read(8, 500), "TX2\r");
+    EXPECT_EQ(logger->read(8, 500), "TX2\r") << "and no event: the new one has not asked";
 
     // A window that joins switches no aux output off; it is told the box's state instead.
     Client joining(server.port());
     joining.sendText("AUX100\r");
-    EXPECT_EQ(joining.receive(3), (QStringList{"TX2\r", "RX1S\r", "AUX104\r"}));
+    EXPECT_EQ(joining.receive(3), (QStringList{"TX2\r", "RX2\r", "AUX107\r"}));
     EXPECT_TRUE(server.log().contains("\"AUX100\" in its first second kept from the box"));
     EXPECT_TRUE(window.receive(1, 200).isEmpty());
 }

@@ -64,7 +64,8 @@ TEST(ServerWithSimulatedBox, StrangersIdlersAndEndlessTextAreLetGoAndMakeRoomFor
     EXPECT_TRUE(server.waitForLog("2 clients that have sent commands are connected already"));
 }
 
-// The server on a link to a pty, so that another pty can replace the box.
+// The server on a link to a pty, so that another pty can replace the box. The test plays an
+// OTRSP box with events: switched on, it reports its state at once.
 class ServerOnPty : public testing::Test {
 protected:
     QTemporaryDir dir;
@@ -73,11 +74,20 @@ protected:
     bool linked = QFile::link(pty->slavePath(), boxPath);
     Server server{{"--device", boxPath}};
     Client client{server.port()};
+
+    // At every open the server switches the box's events on and asks its name; events that come
+    // while that query is open are events. This box ends its name with CR LF.
+    void boxOpens(const QByteArray& restored = {}, const QByteArray& events = "$TX1\r$RX1\r")
+    {
+        EXPECT_EQ(pty->read(int(restored.size()) + 16), restored + "ETX1\rERX1\r?NAME\r");
+        pty->write(events + "NAMEptybox\r\n");
+        EXPECT_TRUE(server.waitForLog("the box's name is \"ptybox\""));
+    }
 };
 
 TEST_F(ServerOnPty, OnlyEachClientsWholeCommandLinesReachTheBox)
 {
-    ASSERT_TRUE(server.waitForLog("box opened"));
+    boxOpens();
     // Keys typed by two operators at once: each client's line is its own.
     Client other(server.port());
     for (const char* key : {"T", "X", "3", "\b", "2"})
@@ -87,7 +97,8 @@ TEST_F(ServerOnPty, OnlyEachClientsWholeCommandLinesReachTheBox)
     client.sendText("\r");
     EXPECT_EQ(pty->read(4), "TX2\r");
 
-    // What is no command of the box, or no whole line, never reaches it.
+    // What is no command of the box, or no whole line, never reaches it; a line of the other set
+    // reaches it in the box's own.
     other.sendText("HE\"LO\r");
     other.sendText("AUX1");
     EXPECT_TRUE(server.waitForLog(R"("HE\"LO" is no command of the box)")) << "quotes escaped";
@@ -99,19 +110,34 @@ TEST_F(ServerOnPty, OnlyEachClientsWholeCommandLinesReachTheBox)
     EXPECT_TRUE(server.log().contains("a message with a damaged header dropped"));
     other.socket.disconnectFromHost();
     EXPECT_TRUE(server.waitForLog("client 2 disconnected"));
-    client.sendText("?FW\r");
-    EXPECT_EQ(pty->read(4), "?FW\r") << "nothing came before it";
+    client.sendText("V\rAS105\r");
+    EXPECT_EQ(pty->read(7), "AUX105\r") << "nothing came before it, MK2R's query neither";
 }
 
-TEST_F(ServerOnPty, BoxAnswersAreRelayedTheBoxMayGoAndComeBackAndReplaysAreRefused)
+TEST_F(ServerOnPty, TheBoxIsHeardAsItIsAndPutBackWhereItWasWhenItReturns)
 {
+    boxOpens();
+    // An answer in two bursts, after the box's CR LF: the line feed was the name's.
     client.sendText("?RX\r");
     EXPECT_EQ(pty->read(4), "?RX\r");
     pty->write("RX1");
-    pumpUntil([] { return false; }, 20); // an answer in two bursts
-    pty->write("\rTX2\r"); // it ends at its carriage return; what follows is late
-    EXPECT_EQ(client.receive(2, 500), QStringList{"RX1\r"});
-    EXPECT_FALSE(server.log().contains("after its answer")) << "nothing of it was dropped";
+    pumpUntil([] { return false; }, 20);
+    pty->write("\r");
+    EXPECT_EQ(client.receive(1), QStringList{"RX1\r"});
+
+    // An event while a query is open is the box's news for every window, not the answer; an
+    // answer later than its query's wait is nobody's.
+    client.sendText("?TX\r");
+    EXPECT_EQ(pty->read(4), "?TX\r");
+    pty->write("$RX2S\r");
+    EXPECT_EQ(client.receive(1), QStringList{"RX1S\r"});
+    ASSERT_TRUE(server.waitForLog("box gave no answer to \"?TX\""));
+    pty->write("TX1\r");
+    EXPECT_TRUE(server.waitForLog("box said \"TX1\" unasked"));
+    // What the box holds is what is reported: it keeps an aux value's low 4 bits.
+    client.sendText("AUX2255\rAUX116\rFT2\r");
+    EXPECT_EQ(pty->read(19), "AUX2255\rAUX116\rTX2\r");
+    EXPECT_EQ(client.receive(3), (QStringList{"AUX215\r", "AUX100\r", "TX2\r"}));
 
     pty->closeMaster();
     ASSERT_TRUE(server.waitForLog("box is gone"));
@@ -119,33 +145,50 @@ TEST_F(ServerOnPty, BoxAnswersAreRelayedTheBoxMayGoAndComeBackAndReplaysAreRefus
     EXPECT_TRUE(server.waitForLog("\"TX1\\r\" not sent"));
     EXPECT_TRUE(client.receive(1, 200).isEmpty()) << "no report for what the box never got";
 
+    // Back from a power cycle, it is put back where it was before anything else, and every
+    // window hears so.
     pty = std::make_unique<PtyPair>();
     QFile::remove(boxPath);
     QFile::link(pty->slavePath(), boxPath);
-    ASSERT_TRUE(server.waitForLog("box is back", 3000));
-    client.sendText("TX1\r");
-    EXPECT_EQ(pty->read(4), "TX1\r");
-    EXPECT_EQ(client.receive(1), QStringList{"TX1\r"});
+    boxOpens("TX2\rRX2S\rAUX100\rAUX215\r", "$TX2\r$RX2S\r");
+    EXPECT_EQ(client.receive(4), (QStringList{"TX2\r", "RX1S\r", "AUX100\r", "AUX215\r"}));
 
     // A message sent again is refused before its key is derived. Captured from a client that wrote
     // it and hung up at once: still carried out.
-    const QByteArray captured = runOpenssl(messageFormat(Key, false), "TX2\r");
+    const QByteArray captured = runOpenssl(messageFormat(Key, false), "RX2\r");
     Client sender(server.port());
     sender.send(captured);
     sender.socket.disconnectFromHost();
-    EXPECT_EQ(pty->read(4), "TX2\r");
-    EXPECT_EQ(client.receive(1), QStringList{"TX2\r"});
-
-    client.send(captured);
+    EXPECT_EQ(pty->read(4), "RX2\r");
+    client.send(captured + captured);
     EXPECT_TRUE(server.waitForLog("client 1 (127.0.0.1): a message sent before was sent again"));
     EXPECT_EQ(pty->read(1, 200), "");
-    EXPECT_TRUE(client.receive(1, 200).isEmpty()) << "a replay draws no report";
+}
 
-    // Twice in one write: the second copy is refused while the first is still being decrypted.
-    const QByteArray twice = runOpenssl(messageFormat(Key, false), "RX2\r");
-    client.send(twice + twice);
-    EXPECT_EQ(pty->read(8, 500), "RX2\r");
-    EXPECT_TRUE(pumpUntil([&] { return server.log().count("was sent again") == 2; }));
+// Faster than the box's line: whole lines at its pace, and each source's last state wins.
+TEST_F(ServerOnPty, LinesGoWholeAtTheLinesPaceAndNoSourceHoldsUpAnother)
+{
+    boxOpens();
+    Client asking(server.port());
+    asking.sendText(QString("?NAME\r").repeated(5));
+    EXPECT_EQ(pty->read(6), "?NAME\r");
+    QString burst;
+    for (int i = 0; i < 400; ++i)
+        burst += QString("AUX1%1\rTX%2\r").arg(i % 16).arg(i % 2 + 1);
+    QElapsedTimer clock;
+    clock.start();
+    for (qsizetype at = 0; at < burst.size(); at += 60)
+        client.sendText(burst.mid(at, 60));
+    const QByteArray first = pty->read(64, 250);
+    EXPECT_TRUE(first.startsWith("AUX1")) << "a window's command waits for one query at most";
+    EXPECT_LE(first.size(), 14 + clock.elapsed()) << "about one character a millisecond";
+    QByteArray wire = first;
+    pumpUntil([&] { return (wire += pty->read(1000, 50)).endsWith("AUX115\rTX2\r"); }, 8000);
+    EXPECT_TRUE(QString(wire).contains(QRegularExpression(R"(^((AUX1\d+|TX\d|\?NAME)\r)+$)")));
+    EXPECT_LT(wire.size(), 1000) << "what was overtaken by a newer state did not go";
+    const QStringList reports = client.receive(200, 500);
+    EXPECT_EQ(reports.mid(reports.size() - 2), (QStringList{"AUX115\r", "TX2\r"}));
+    EXPECT_FALSE(server.log().contains("box is gone"));
 }
 
 TEST(ServerWithSimulatedBox, AFloodingClientNeitherStarvesAnotherNorEscapesItsRateAndIsLogged)
@@ -265,7 +308,7 @@ TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
     ASSERT_EQ(given.outcome, ParsedCommandLine::Outcome::Run) << given.text.toStdString();
     const ServerOptions& options = given.options;
     EXPECT_EQ(options.simulate, Protocol::Mk2r);
-    EXPECT_EQ(options.commandSets, std::vector{Protocol::Mk2r}) << "the simulated box's";
+    EXPECT_EQ(options.commandSet, Protocol::Mk2r) << "the simulated box's";
     EXPECT_EQ(options.address, QHostAddress(QHostAddress::Any)) << "IPv6 and IPv4";
     const QList<QPair<QHostAddress, int>> allowed = {{QHostAddress("10.1.2.0"), 24},
                                                      {QHostAddress("192.168.1.20"), 32},
@@ -278,16 +321,16 @@ TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
               QString("/dev/ttyUSB0 9876 8 50 %1   ").arg(QThread::idealThreadCount()));
     EXPECT_EQ(plain.address, QHostAddress(QHostAddress::LocalHost));
     EXPECT_FALSE(plain.simulate);
-    EXPECT_EQ(plain.commandSets, (std::vector{Protocol::Otrsp, Protocol::Mk2r}));
-    EXPECT_EQ(parse("--device /dev/ttyS0 --protocol OTRSP").options.commandSets,
-              std::vector{Protocol::Otrsp});
+    EXPECT_EQ(plain.commandSet, Protocol::Otrsp);
+    EXPECT_EQ(parse("--device /dev/ttyS0 --protocol MK2R").options.commandSet, Protocol::Mk2r);
 
     const std::pair<const char*, const char*> wrong[] = {
         {"", "name the box"},
         {"--device /dev/ttyS0 --simulate otrsp", "name the box"},
         {"--simulate ft8", "--simulate takes otrsp or mk2r, not ft8"},
         {"--simulate otrsp --port 65536", "--port takes"},
-        {"--device /dev/ttyS0 --protocol ft8", "--protocol takes otrsp, mk2r or both"},
+        {"--device /dev/ttyS0 --protocol ft8", "--protocol takes otrsp or mk2r"},
+        {"--device /dev/ttyS0 --protocol both", "--protocol both is no more"},
         {"--simulate otrsp --protocol mk2r", "--protocol mk2r is not the simulated"},
         {"--simulate otrsp --allow 10.0.0.0/33", "--allow takes"},
         {"--simulate otrsp --allow /0", "--allow takes"},
