@@ -356,3 +356,29 @@ TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
     EXPECT_EQ(help.outcome, ParsedCommandLine::Outcome::ShowHelp);
     EXPECT_TRUE(help.text.contains("--max-rate <n>"));
 }
+
+// The simulator as the box: its front panel reaches every window, and after it lost power the
+// server puts it back as it was.
+TEST(ServerWithBoxsim, AFrontPanelSwitchReachesTheWindowsAndAPowerCycleIsUndone)
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath("box");
+    QProcess box;
+    box.start(ZEPHRIN_BOXSIM, {"--link", link});
+    ASSERT_TRUE(box.waitForReadyRead(3000));
+    Server server({"--device", link});
+    ASSERT_TRUE(server.waitForLog("the box's name is \"ZephrinSim\""));
+    Client window(server.port());
+    window.sendText("TX2\rAUX203\r");
+    EXPECT_EQ(window.receive(2), (QStringList{"TX2\r", "AUX203\r"}));
+    box.write("panel RX2S\n");
+    EXPECT_EQ(window.receive(1), QStringList{"RX1S\r"});
+
+    box.write("power 300\n");
+    ASSERT_TRUE(server.waitForLog("box is back", 3000));
+    window.sendText("?TX\r?RX\r?AUX2\r");
+    EXPECT_EQ(window.receive(6), (QStringList{"TX2\r", "RX1S\r", "AUX203\r", "TX2\r", "RX2S\r",
+                                              "AUX23\r"}));
+    box.terminate();
+    EXPECT_TRUE(box.waitForFinished(3000));
+}
