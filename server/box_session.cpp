@@ -2,7 +2,6 @@
 #include "box_session.h"
 
 #include "log.h"
-#include "source.h"
 
 #include <algorithm>
 
@@ -10,7 +9,7 @@ using serverlog::shown;
 
 namespace {
 
-QString by(const Source* from)
+QString by(const Sender* from)
 {
     return from ? " from " + from->name() : QString();
 }
@@ -52,14 +51,14 @@ BoxSession::~BoxSession()
     box_.onLost = nullptr;
 }
 
-void BoxSession::attach(Source& source)
+void BoxSession::attach(Sender& source)
 {
-    sources_.push_back(&source);
+    senders_.push_back(&source);
 }
 
-void BoxSession::detach(Source& source)
+void BoxSession::detach(Sender& source)
 {
-    std::erase(sources_, &source);
+    std::erase(senders_, &source);
     for (Lane& lane : lanes_)
         if (lane.source == &source)
             lane.source = nullptr;
@@ -85,21 +84,21 @@ BoxSession::Line BoxSession::lineOf(QByteArray text)
     return line;
 }
 
-BoxSession::Lane* BoxSession::laneOf(const Source& source)
+BoxSession::Lane* BoxSession::laneOf(const Sender& source)
 {
     const auto lane = std::find_if(lanes_.begin(), lanes_.end(),
                                    [&](const Lane& l) { return l.source == &source; });
     return lane == lanes_.end() ? nullptr : &*lane;
 }
 
-bool BoxSession::hasRoom(const Source& from) const
+bool BoxSession::hasRoom(const Sender& from) const
 {
     const auto lane = std::find_if(lanes_.begin(), lanes_.end(),
                                    [&](const Lane& l) { return l.source == &from; });
     return lane == lanes_.end() || lane->lines.size() < MaxWaitingLines;
 }
 
-void BoxSession::take(Source& from, QByteArrayView given)
+void BoxSession::take(Sender& from, QByteArrayView given)
 {
     const std::optional<QByteArray> text = lineForBox(set_, given);
     if (!text)
@@ -242,7 +241,7 @@ void BoxSession::feed()
         const bool wasFull = chosen->lines.size() >= MaxWaitingLines;
         const Line line = std::move(chosen->lines.front());
         chosen->lines.pop_front();
-        Source* from = chosen->source;
+        Sender* from = chosen->source;
         std::erase_if(lanes_, [](const Lane& lane) { return lane.lines.empty(); });
         write(from, line);
         if (wasFull && onRoom)
@@ -250,7 +249,7 @@ void BoxSession::feed()
     }
 }
 
-void BoxSession::write(Source* from, const Line& line, bool own)
+void BoxSession::write(Sender* from, const Line& line, bool own)
 {
     const QByteArray text = line.text + '\r';
     if (!box_.write(text)) {
@@ -320,7 +319,7 @@ void BoxSession::takeEvent(const QByteArray& event)
         serverlog::event(QString("box event \"%1\"").arg(shown(event)));
     if (const auto change = readStateChange(word))
         setState(*change, false);
-    for (Source* source : std::vector<Source*>(sources_))
+    for (Sender* source : std::vector<Sender*>(senders_))
         if (transmit ? source->transmitEvents
                      : word.startsWith("RX") && source->receiveEvents)
             source->deliver(event + '\r');

@@ -2,7 +2,7 @@
 #pragma once
 
 // The one owner of the box: its link, the lines that wait for it, the open query and what the
-// box's state is. Sources hand it whole command lines; it writes them to the box at the line's
+// box's state is. Senders hand it whole command lines; it writes them to the box at the line's
 // own pace, one query open at a time, hands each answer to its asker, reports every state the
 // box was sent or says it is in to the windows, and passes the box's events on to the sources
 // that switched them on. When the box comes back after it was gone, the session puts it back in
@@ -18,7 +18,21 @@
 #include <optional>
 #include <vector>
 
-class Source;
+// What the session needs of whoever hands it lines: a name and a share of the log, and the way
+// back for its answers and for the box's events it switched on for itself.
+class Sender {
+public:
+    virtual const QString& name() const = 0;
+    virtual void log(const QString& line) = 0;
+    // False when nobody is there to read it and it was dropped.
+    virtual bool deliver(const QByteArray& bytes) = 0;
+
+    bool transmitEvents = false;
+    bool receiveEvents = false;
+
+protected:
+    ~Sender() = default;
+};
 
 class BoxSession {
 public:
@@ -45,10 +59,10 @@ public:
     // True for a line that the box's set takes, itself or translated from the other set.
     bool isCommand(QByteArrayView line) const { return lineForBox(set_, line).has_value(); }
     // A whole command line of a source, without its carriage return; see isCommand().
-    void take(Source& from, QByteArrayView line);
+    void take(Sender& from, QByteArrayView line);
     // False while the source's lines fill its share of the queue: read it no further until
     // onRoom.
-    bool hasRoom(const Source& from) const;
+    bool hasRoom(const Sender& from) const;
     std::function<void()> onRoom;
 
     const BoxState& state() const { return state_; }
@@ -57,10 +71,10 @@ public:
     // A state report for every window: "TX2", "RX1S", "AUX104" (or the MK2R forms).
     std::function<void(const QByteArray& token, Output output)> onReport;
 
-    // Sources say when they come and go; what a gone source left waiting still goes to the box,
+    // Senders say when they come and go; what a gone source left waiting still goes to the box,
     // and its answers are dropped.
-    void attach(Source& source);
-    void detach(Source& source);
+    void attach(Sender& source);
+    void detach(Sender& source);
 
 private:
     struct Line {
@@ -70,23 +84,23 @@ private:
         bool onlyIfUnknown = false;   // the session's own query for an output it does not know
     };
     struct Lane {
-        Source* source = nullptr; // none once it has gone
+        Sender* source = nullptr; // none once it has gone
         std::deque<Line> lines;
     };
     struct OpenQuery {
-        Source* asker = nullptr; // none for the session's own, or a gone source's
+        Sender* asker = nullptr; // none for the session's own, or a gone source's
         bool own = false;
         QByteArray query;
     };
 
     static Line lineOf(QByteArray text);
     void queue(Lane& lane, Line line);
-    Lane* laneOf(const Source& source);
+    Lane* laneOf(const Sender& source);
     void opened(bool again);
     void lost();
     void feed();
     bool eligible(const Line& line) const;
-    void write(Source* from, const Line& line, bool own = false);
+    void write(Sender* from, const Line& line, bool own = false);
     void takeBytes(const QByteArray& bytes);
     void takeBoxLine(const QByteArray& line);
     void takeEvent(const QByteArray& event);
@@ -98,7 +112,7 @@ private:
     BoxLink& box_;
     Protocol set_;
     BoxState state_;
-    std::vector<Source*> sources_;
+    std::vector<Sender*> senders_;
     std::deque<Line> own_; // the session's own lines: restore, events on, name; before any source's
     std::vector<Lane> lanes_;
     std::size_t nextLane_ = 0; // round robin

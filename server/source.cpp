@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "source.h"
 
-#include "box_session.h"
 #include "log.h"
 
 using serverlog::shown;

@@ -5,13 +5,13 @@
 // source's text is gathered in a line of its own until its carriage return, so no other source's
 // text comes between, and only a whole command of the box's set goes on to the box session.
 
+#include "box_session.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
 
-class BoxSession;
-
-class Source {
+class Source : public Sender {
 public:
     // A line longer than any command is no command.
     static constexpr qsizetype MaxCommandBytes = 64;
@@ -25,22 +25,14 @@ public:
     Source(const Source&) = delete;
     Source& operator=(const Source&) = delete;
 
-    const QString& name() const { return name_; }
+    const QString& name() const override { return name_; }
     // Typed keys and commands alike join the line; a backspace takes back its last character,
     // a carriage return ends the line, a line feed is nothing.
     void takeText(QByteArrayView text);
     // A line for the log, within the source's share of it.
-    void log(const QString& line);
+    void log(const QString& line) override;
     // Once a second: says how many lines were not logged.
     void newSecond();
-
-    // Hands the source its query's answer or an event it switched on; false when nobody is
-    // there to read it and it was dropped.
-    virtual bool deliver(const QByteArray& bytes) = 0;
-
-    // The box's events this source switched on for itself ("ETX1", "ERX1" on its own line).
-    bool transmitEvents = false;
-    bool receiveEvents = false;
 
 protected:
     // A whole command of the box's set is about to go to the box: true keeps it here.
