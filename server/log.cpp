@@ -3,6 +3,9 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -36,10 +39,11 @@ public:
         wake_.notify_one();
     }
 
-    void setFile(QFile* file)
+    // The log file, open for writing; set once, before the first line.
+    void setFile(int fd)
     {
         const std::lock_guard lock(mutex_);
-        file_.reset(file);
+        fileFd_ = fd;
     }
 
     // Lets what waits go out for a moment at most, then stops.
@@ -85,11 +89,10 @@ private:
             }
             if (line.fd >= 0)
                 writeAll(line.fd, line.text);
+            // Never under the lock: a stalled file holds this thread alone.
+            if (fileFd_ >= 0 && !line.forFile.isEmpty())
+                writeAll(fileFd_, line.forFile);
             lock.lock();
-            if (file_ && !line.forFile.isEmpty()) {
-                file_->write(line.forFile);
-                file_->flush();
-            }
             writing_ = false;
             if (waiting_.empty())
                 drained_.notify_all();
@@ -113,7 +116,7 @@ private:
     std::size_t dropped_ = 0;
     bool writing_ = false;
     bool stopping_ = false;
-    std::unique_ptr<QFile> file_;
+    int fileFd_ = -1;
     std::thread thread_;
 };
 
@@ -173,12 +176,16 @@ void setQuiet(bool quiet)
 
 bool appendTo(const QString& path, QString* failure)
 {
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-        *failure = file->errorString();
+    // Not blocking at the open: a FIFO that nobody reads is refused, not waited for.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0640);
+    if (fd < 0) {
+        *failure = errno == ENXIO ? QString("it is a FIFO that no program reads")
+                                  : QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
-    writer().setFile(file.release());
+    ::fcntl(fd, F_SETFL, O_APPEND);
+    writer().setFile(fd);
     return true;
 }
 
