@@ -16,6 +16,10 @@ Client::Client(BoxSession& session, MessageCodec& codec, int id, QTcpSocket* soc
         if (onGone)
             onGone();
     };
+    transport_.onStruckOut = [this] {
+        if (onStruckOut)
+            onStruckOut();
+    };
     login_.setSingleShot(true);
     QObject::connect(&login_, &QTimer::timeout, this, [this, loginTimeoutSeconds] {
         serverlog::event(QString("%1 sent no command in %2 s: disconnected (--login-timeout)")
@@ -33,10 +37,15 @@ bool Client::deliver(const QByteArray& bytes)
     return true;
 }
 
-void Client::commandTaken()
+void Client::lineEnded(bool command)
 {
-    proven_ = true;
+    const bool wasProven = proven();
+    transport_.lineEnded(command);
+    if (!command || wasProven)
+        return;
     login_.stop();
+    if (onProven)
+        onProven();
 }
 
 // A window that connects switches both radios' aux outputs off as it opens. Beside a logger that

@@ -26,15 +26,19 @@ public:
     int id() const { return id_; }
     const QHostAddress& address() const { return address_; }
     // It has sent a command of the box's set: it knows the key and may keep its place.
-    bool proven() const { return proven_; }
+    bool proven() const { return transport_.proven(); }
     MessageTransport& transport() { return transport_; }
     bool deliver(const QByteArray& bytes) override;
     // It hung up, was let go, or may go: the owner retires it (never inside this call).
     std::function<void()> onGone;
+    // It sent its first command of the box's set.
+    std::function<void()> onProven;
+    // It sent what no operator sends, once too often.
+    std::function<void()> onStruckOut;
 
 protected:
     bool withhold(const QByteArray& line) override;
-    void commandTaken() override;
+    void lineEnded(bool command) override;
 
 private:
     int id_;
@@ -42,7 +46,6 @@ private:
     MessageCodec& codec_;
     const bool& loggersShare_;
     MessageTransport transport_;
-    bool proven_ = false;
     bool toldState_ = false; // the box's state was reported to it on joining
     QTimer login_;
     QElapsedTimer connected_;

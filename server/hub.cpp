@@ -7,12 +7,14 @@
 
 namespace {
 
+// Closes the connection; the log says why, unless that is empty.
 void refuse(QTcpSocket* socket, const QString& what, const QString& refusal)
 {
-    serverlog::event(QString("%1 from %2 port %3 refused: %4")
-                         .arg(what, plainAddress(socket->peerAddress()).toString())
-                         .arg(socket->peerPort())
-                         .arg(refusal));
+    if (!refusal.isEmpty())
+        serverlog::event(QString("%1 from %2 port %3 refused: %4")
+                             .arg(what, plainAddress(socket->peerAddress()).toString())
+                             .arg(socket->peerPort())
+                             .arg(refusal));
     socket->abort();
     socket->deleteLater();
 }
@@ -49,7 +51,9 @@ Hub::Hub(BoxSession& session, QString key, const ClientLimits& limits)
         codec_.send(token + '\r', "state report", 0, output);
     };
     session_.onRoom = [this] { readLoggers(); };
-    QObject::connect(&server_, &QTcpServer::newConnection, [this] { accept(); });
+    // One taken from the kernel at a time: the rest wait in its backlog while the server is full.
+    server_.setMaxPendingConnections(1);
+    QObject::connect(&server_, &QTcpServer::pendingConnectionAvailable, [this] { accept(); });
     QObject::connect(&second_, &QTimer::timeout, [this] { newSecond(); });
     second_.start(SecondMs);
 }
@@ -78,28 +82,24 @@ void Hub::shutdown()
     for (const auto& listener : loggerListeners_)
         listener->close();
     second_.stop();
-    for (Client* client : clients_)
+    for (Client* client : std::vector<Client*>(clients_))
         client->transport().close();
 }
 
+// While the server is full, connections wait in the kernel's backlog: taken one at a time, and
+// none is taken (accepted and dropped) while there is no place for it.
 void Hub::accept()
 {
-    while (QTcpSocket* socket = server_.nextPendingConnection()) {
+    while (server_.hasPendingConnections()) {
+        if (clients_.size() >= std::size_t(limits_.maxClients) && !makeRoom()) {
+            server_.pauseAccepting();
+            return;
+        }
+        QTcpSocket* socket = server_.nextPendingConnection();
         const QHostAddress peer = plainAddress(socket->peerAddress());
-        QString refusal;
-        const auto fromPeer = std::count_if(clients_.begin(), clients_.end(),
-                                            [&](const Client* c) { return c->address() == peer; });
-        if (!isAllowed(limits_.allow, peer))
-            refusal = "its address is not in --allow";
-        else if (limits_.maxPerAddress > 0 && fromPeer >= limits_.maxPerAddress)
-            refusal = QString("%1 connections from that address already (--max-per-address)")
-                          .arg(limits_.maxPerAddress);
-        else if (clients_.size() >= std::size_t(limits_.maxClients) && !makeRoom())
-            refusal = QString("%1 clients that have sent commands are connected already "
-                              "(--max-clients)")
-                          .arg(limits_.maxClients);
-        if (!refusal.isEmpty()) {
-            refuse(socket, "connection", refusal);
+        bool quiet = false;
+        if (const QString refusal = refusalFor(peer, &quiet); !refusal.isEmpty()) {
+            refuse(socket, "connection", quiet ? QString() : refusal);
             continue;
         }
         const int id = nextId_++;
@@ -110,24 +110,71 @@ void Hub::accept()
         auto* client = new Client(session_, codec_, id, socket, peer, limits_.loginTimeoutSeconds,
                                   loggersShare_);
         client->onGone = [this, client] { retire(client); };
+        client->onProven = [this, peer] { provenAddresses_.insert(peer); };
+        client->onStruckOut = [this, peer] { holdOff(peer); };
         clients_.push_back(client);
     }
 }
 
-// A full server closes its oldest connection that has sent no command yet, if there is one:
-// connections that have proven the key are never pushed out by one that has not.
+// Why a connection from the address is refused; empty when it is let in. *quiet: not worth a
+// line of the log (a held-off address is logged once a hold-off).
+QString Hub::refusalFor(const QHostAddress& peer, bool* quiet)
+{
+    if (!isAllowed(limits_.allow, peer))
+        return "its address is not in --allow";
+    const auto fromPeer = std::count_if(clients_.begin(), clients_.end(),
+                                        [&](const Client* c) { return c->address() == peer; });
+    if (limits_.maxPerAddress > 0 && fromPeer >= limits_.maxPerAddress)
+        return QString("%1 connections from that address already (--max-per-address)")
+            .arg(limits_.maxPerAddress);
+    if (provenAddresses_.contains(peer))
+        return {};
+    if (const auto held = holdOffs_.find(peer);
+        held != holdOffs_.end() && held->since.elapsed() < held->seconds * 1000) {
+        *quiet = std::exchange(held->told, true);
+        return QString("its address is held off for %1 s after it sent what no operator sends")
+            .arg(held->seconds);
+    }
+    // A place is kept for each operator's address that has no connection now.
+    const auto absent = std::count_if(
+        provenAddresses_.begin(), provenAddresses_.end(), [&](const QHostAddress& address) {
+            return std::none_of(clients_.begin(), clients_.end(),
+                                [&](const Client* c) { return c->address() == address; });
+        });
+    if (clients_.size() + std::size_t(absent) > std::size_t(limits_.maxClients))
+        return QString("the places left are kept for the operators' addresses (--max-clients)");
+    return {};
+}
+
+// A full server closes its oldest connection that has neither proven the key nor anything on
+// its way, if there is one: an operator's connection is never pushed out by one that has not
+// proven the key, nor is a new operator's whose first command is being read.
 bool Hub::makeRoom()
 {
-    const auto unproven =
-        std::find_if(clients_.begin(), clients_.end(), [](const Client* c) { return !c->proven(); });
-    if (unproven == clients_.end())
+    const auto idle = std::find_if(clients_.begin(), clients_.end(), [](Client* c) {
+        return !c->proven() && !c->transport().busy();
+    });
+    if (idle == clients_.end())
         return false;
-    Client* oldest = *unproven;
+    Client* oldest = *idle;
     serverlog::event(QString("%1 has sent no command: disconnected to make room for a new "
                              "connection (--max-clients)")
                          .arg(oldest->name()));
     oldest->transport().abort();
     return true;
+}
+
+void Hub::holdOff(const QHostAddress& address)
+{
+    if (provenAddresses_.contains(address))
+        return;
+    HoldOff& held = holdOffs_[address];
+    held.seconds = std::clamp(held.seconds * 2, FirstHoldOffSeconds, LongestHoldOffSeconds);
+    held.since.start();
+    held.told = false;
+    serverlog::event(QString("connections from %1 refused for %2 s")
+                         .arg(address.toString())
+                         .arg(held.seconds));
 }
 
 void Hub::retire(Client* client)
@@ -138,6 +185,11 @@ void Hub::retire(Client* client)
     clients_.erase(found);
     serverlog::event(QString("client %1 disconnected").arg(client->id()));
     client->deleteLater();
+    // A place is free: the connections that wait in the backlog are taken again.
+    if (server_.isListening()) {
+        server_.resumeAccepting();
+        QTimer::singleShot(0, &second_, [this] { accept(); });
+    }
 }
 
 bool Hub::addLoggerPort(const QString& linkPath, QString* failure)
@@ -173,7 +225,8 @@ void Hub::acceptLogger(QTcpServer& listener)
     while (QTcpSocket* socket = listener.nextPendingConnection()) {
         const QHostAddress peer = plainAddress(socket->peerAddress());
         QString refusal;
-        if (!isAllowed(limits_.allow, peer))
+        // --allow names the network's clients; a logger on this computer is always let in.
+        if (!peer.isLoopback() && !isAllowed(limits_.allow, peer))
             refusal = "its address is not in --allow";
         else if (loggers_.size() >= std::size_t(loggerPorts_) + std::size_t(limits_.maxClients))
             refusal =

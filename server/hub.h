@@ -11,6 +11,9 @@
 #include "logger.h"
 #include "message_transport.h"
 
+#include <QElapsedTimer>
+#include <QHash>
+#include <QSet>
 #include <QTcpServer>
 #include <QTimer>
 #include <memory>
@@ -43,8 +46,20 @@ public:
 private:
     static constexpr int SecondMs = 1000;
 
+    // An address whose connections sent what no operator sends is not let in for a while,
+    // doubling each time.
+    struct HoldOff {
+        QElapsedTimer since;
+        int seconds = 0;
+        bool told = false; // a refused connection was logged in this hold-off
+    };
+    static constexpr int FirstHoldOffSeconds = 1;
+    static constexpr int LongestHoldOffSeconds = 60;
+
     void accept();
+    QString refusalFor(const QHostAddress& peer, bool* quiet);
     bool makeRoom();
+    void holdOff(const QHostAddress& address);
     void retire(Client* client);
     void acceptLogger(QTcpServer& listener);
     void addLogger(std::unique_ptr<LoggerLink> link);
@@ -57,6 +72,10 @@ private:
     QTcpServer server_;
     QTimer second_;
     std::vector<Client*> clients_;
+    // Addresses from which an operator has proven the key in this run: never held off, and a
+    // place kept for each.
+    QSet<QHostAddress> provenAddresses_;
+    QHash<QHostAddress, HoldOff> holdOffs_;
     std::vector<std::unique_ptr<Logger>> loggers_;
     std::vector<std::unique_ptr<QTcpServer>> loggerListeners_;
     int loggerPorts_ = 0;

@@ -9,8 +9,14 @@ Logger::Logger(BoxSession& session, std::unique_ptr<LoggerLink> link)
 {
     link_->onReadable = [this] { read(); };
     link_->onEvent = [this](const QString& line) { log(line); };
-    // A logger started again has not switched any event on.
-    link_->onClosed = [this] { transmitEvents = receiveEvents = false; };
+    // What the closing program wrote is carried out up to its last line end; a line it left
+    // unfinished (it crashed) would eat the next one's first command. A logger started again
+    // has not switched any event on.
+    link_->onClosed = [this] {
+        read();
+        forgetLine();
+        transmitEvents = receiveEvents = false;
+    };
     link_->onGone = [this] {
         if (gone_)
             return;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -141,9 +142,11 @@ void LoggerPort::takeOpensAndCloses()
                     onEvent(name + ": opened by a program");
             } else if ((event->mask & IN_CLOSE) && opened_ > 0 && --opened_ == 0) {
                 // What the last program left unread is no answer for the next one, and the
-                // modes it set (an echo would send the box's answers back as commands) go too.
+                // modes it set (an echo would send the box's answers back as commands) go too,
+                // its exclusive use (a crashed logger's next start must open the port) included.
                 tcflush(held_, TCIFLUSH);
                 makeRaw(held_);
+                ::ioctl(held_, TIOCNXCL);
                 ++closings_;
                 if (onEvent)
                     onEvent(name + ": closed by the program");

@@ -71,6 +71,12 @@ bool MessageCodec::keepSaltsIn(const QString& folder, QString* failure)
     return saltFile_.open(folder, acceptedSalts_, failure);
 }
 
+void MessageCodec::remember(quint64 salt)
+{
+    acceptedSalts_.remember(salt);
+    saltFile_.append(salt);
+}
+
 void MessageCodec::readAll()
 {
     std::vector<MessageTransport*> open;
@@ -106,7 +112,7 @@ bool MessageCodec::anyListening() const
 Intake::Admission MessageCodec::admit(int id, const QByteArray& message)
 {
     const auto found = transports_.find(id);
-    if (found == transports_.end() || found->second->closing_)
+    if (found == transports_.end() || found->second->closing_ || found->second->done_)
         return Intake::Admission::Drop;
     MessageTransport& from = *found->second;
     const quint64 salt = saltOf(message);
@@ -114,6 +120,7 @@ Intake::Admission MessageCodec::admit(int id, const QByteArray& message)
         from.source_.log(QString("%1: a message sent before was sent again (its salt was seen "
                                  "before): a replay, dropped and not sent to the box")
                              .arg(from.source_.name()));
+        from.strike("a replay");
         return Intake::Admission::Drop;
     }
     if (from.decryptionsThisSecond_ >= maxRate_) {
@@ -146,17 +153,20 @@ void MessageCodec::applyDecrypted(int id, const QByteArray& message, const QStri
         return;
     if (!failure.isEmpty()) {
         source.log(QString("%1: message not decrypted: %2").arg(source.name(), failure));
+        from.strike("a message not decrypted");
     } else if (!isPlainText(text)) {
-        from.spoken_ = true;
         source.log(QString("%1: message is no plain text, the client's key probably differs "
                            "from this server's; not sent to the box")
                        .arg(source.name()));
+        from.strike("no plain text");
     } else {
-        from.spoken_ = true;
-        acceptedSalts_.remember(salt);
-        saltFile_.append(salt); // before its command goes to the box
+        // Its salt is remembered when a line it carried ends as a command, before that command
+        // goes to the box.
+        from.lineSalts_.push_back(salt);
         source.log(QString("%1: text received \"%2\"").arg(source.name(), shown(text.toLatin1())));
         source.takeText(text.toLatin1());
+        if (transports_.contains(id) && source.hasUnfinishedLine() && from.lineSalts_.empty())
+            from.lineSalts_.push_back(salt);
     }
     if (transports_.contains(id))
         from.doneIfFinished();
@@ -206,6 +216,8 @@ void MessageCodec::sendWaiting()
             if (transport->listening() && (sent.to == 0 || sent.to == id))
                 to.push_back(transport);
         const QByteArray message = encrypted->toLatin1();
+        // Sent back by anyone, it is a replay.
+        remember(saltOf(message));
         for (MessageTransport* transport : to)
             transport->write(message);
         serverlog::event(QString("%1 \"%2\" sent to %3 client(s)")
@@ -315,14 +327,14 @@ void MessageTransport::takeMessage(const QByteArray& message)
         source_.log(QString("%1: %2 characters that are no encrypted text dropped")
                         .arg(source_.name())
                         .arg(message.size()));
-        return;
+        return strike("no encrypted text");
     }
     if (message.size() > MaxMessageCharacters) {
         source_.log(QString("%1: a message of %2 characters, longer than any command line, "
                             "dropped")
                         .arg(source_.name())
                         .arg(message.size()));
-        return;
+        return strike("a message longer than any command line");
     }
     // openssl enc -d refuses a header that is not "Salted__"; and a header with no text after it
     // carries no command, yet its salt would take a place in the memory of salts.
@@ -330,10 +342,9 @@ void MessageTransport::takeMessage(const QByteArray& message)
     const QByteArray magic = QByteArray::fromBase64(
         message.left(messageformat::base64Length(messageformat::MagicBytes)));
     if (!magic.startsWith(messageformat::Magic) || textBytes <= 0) {
-        source_.log(QString("%1: a message %2 dropped")
-                        .arg(source_.name(),
-                             textBytes <= 0 ? "without text" : "with a damaged header"));
-        return;
+        const QString what = textBytes <= 0 ? "without text" : "with a damaged header";
+        source_.log(QString("%1: a message %2 dropped").arg(source_.name(), what));
+        return strike("a message " + what);
     }
     codec_.intake_.enqueue(id_, message);
 }
@@ -358,23 +369,63 @@ void MessageTransport::hungUp()
     const QByteArray tail = incoming_.takeTail();
     if (!tail.isEmpty())
         takeMessage(tail);
-    if (const qsizetype dropped = codec_.intake_.keepFirst(id_, MaxMessagesAfterHangUp))
-        serverlog::event(QString("%1 hung up: %2 of its messages dropped unread")
+    const qsizetype unread = socket_->bytesAvailable();
+    socket_->readAll(); // what else it sent is not carried out
+    const qsizetype dropped =
+        codec_.intake_.keepFirst(id_, std::max<qsizetype>(0, MaxMessagesAfterHangUp - inFlight_));
+    if (dropped > 0 || unread > 0)
+        serverlog::event(QString("%1 hung up: %2 of its messages and %3 bytes dropped unread")
                              .arg(source_.name())
-                             .arg(dropped));
+                             .arg(dropped)
+                             .arg(unread));
     tailQuiet_.stop();
     codec_.intake_.pump();
     doneIfFinished();
 }
 
+// Once what a client sent before it hung up has been carried out, its connection goes, and
+// what the kernel still holds of it with it.
 void MessageTransport::doneIfFinished()
 {
-    if (!done_ && hungUp_ && inFlight_ == 0 && codec_.intake_.isEmpty(id_) &&
-        socket_->bytesAvailable() == 0) {
-        done_ = true;
-        if (onDone)
-            onDone();
+    if (done_ || !hungUp_ || inFlight_ > 0 || !codec_.intake_.isEmpty(id_))
+        return;
+    done_ = true;
+    socket_->abort();
+    if (onDone)
+        onDone();
+}
+
+bool MessageTransport::busy() const
+{
+    return inFlight_ > 0 || !codec_.intake_.isEmpty(id_);
+}
+
+void MessageTransport::lineEnded(bool command)
+{
+    if (command) {
+        for (const quint64 salt : lineSalts_)
+            codec_.remember(salt);
+        proven_ = true;
     }
+    lineSalts_.clear();
+    if (!command)
+        strike("a line that is no command");
+}
+
+// A connection that has not proven the key and sends what no operator sends has a few
+// chances; then it is closed.
+void MessageTransport::strike(const QString& what)
+{
+    if (proven_ || done_ || closing_ || ++strikes_ < MaxStrikes)
+        return;
+    serverlog::event(QString("%1 sent %2 messages that no operator sends (the last: %3): "
+                             "disconnected")
+                         .arg(source_.name())
+                         .arg(MaxStrikes)
+                         .arg(what));
+    if (onStruckOut)
+        onStruckOut();
+    abort();
 }
 
 void MessageTransport::write(const QByteArray& message)

@@ -60,6 +60,8 @@ private:
     static constexpr std::size_t MaxWaiting = 64;
 
     QString key() const;
+    // A salt that may not come again: of a message accepted, or sent.
+    void remember(quint64 salt);
     Intake::Admission admit(int id, const QByteArray& message);
     void applyDecrypted(int id, const QByteArray& message, const QString& text,
                         const QString& failure);
@@ -101,8 +103,15 @@ public:
     MessageTransport(const MessageTransport&) = delete;
     MessageTransport& operator=(const MessageTransport&) = delete;
 
-    // It has sent a message that decrypted: it gets the reports.
-    bool listening() const { return spoken_ && !closing_ && !hungUp_ && !done_; }
+    // One of its messages completed a command line of the box's set: it knows the key.
+    bool proven() const { return proven_; }
+    // Proven and there: it gets the reports.
+    bool listening() const { return proven_ && !closing_ && !hungUp_ && !done_; }
+    // Its source ended a line: the messages that carried it are remembered as accepted when it
+    // was a command; when it was none, that counts against a connection not yet proven.
+    void lineEnded(bool command);
+    // Something in flight or waiting for it: it is speaking, not idle.
+    bool busy() const;
     // Closes the connection at once.
     void abort();
     // The server stops: what is queued for the client goes, then the connection closes.
@@ -110,6 +119,9 @@ public:
     // The client hung up and all it sent that is carried out has been, or it was aborted: its
     // source may go.
     std::function<void()> onDone;
+    // Its MaxStrikes-th message that no operator sends: it has been closed.
+    std::function<void()> onStruckOut;
+    static constexpr int MaxStrikes = 3;
 
 private:
     friend class MessageCodec;
@@ -120,6 +132,7 @@ private:
     bool peerHasHungUp() const;
     void doneIfFinished();
     void write(const QByteArray& message);
+    void strike(const QString& what);
 
     MessageCodec& codec_;
     int id_;
@@ -127,7 +140,10 @@ private:
     Source& source_;
     MessageStream incoming_{MessageStream::Reader::Server};
     QTimer tailQuiet_;
-    bool spoken_ = false;
+    bool proven_ = false;
+    int strikes_ = 0;
+    // The salts of the messages that carried the line its source has not ended yet.
+    std::vector<quint64> lineSalts_;
     bool hungUp_ = false;  // the client closed its side; what it sent before is carried out
     bool closing_ = false; // the server is stopping
     bool done_ = false;

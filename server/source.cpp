@@ -36,11 +36,12 @@ void Source::takeLine()
     const QByteArray line = std::exchange(line_, {});
     const bool tooLong = std::exchange(lineTooLong_, false);
     if (!tooLong && session_.isCommand(line)) {
-        commandTaken();
+        lineEnded(true);
         if (!withhold(line))
             session_.take(*this, line);
         return;
     }
+    lineEnded(false);
     ++refusedSince_;
     if (lastRefusal_.isValid() && lastRefusal_.elapsed() < RefusalLogMs)
         return;

@@ -29,6 +29,13 @@ public:
     // Typed keys and commands alike join the line; a backspace takes back its last character,
     // a carriage return ends the line, a line feed is nothing.
     void takeText(QByteArrayView text);
+    bool hasUnfinishedLine() const { return !line_.isEmpty() || lineTooLong_; }
+    // Drops the line taken so far: its end will not come.
+    void forgetLine()
+    {
+        line_.clear();
+        lineTooLong_ = false;
+    }
     // A line for the log, within the source's share of it.
     void log(const QString& line) override;
     // Once a second: says how many lines were not logged.
@@ -37,8 +44,8 @@ public:
 protected:
     // A whole command of the box's set is about to go to the box: true keeps it here.
     virtual bool withhold(const QByteArray&) { return false; }
-    // A whole command of the box's set was taken.
-    virtual void commandTaken() {}
+    // A line ended: a whole command of the box's set, or no command.
+    virtual void lineEnded(bool command) { (void)command; }
 
     BoxSession& session_;
 

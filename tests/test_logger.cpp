@@ -6,6 +6,8 @@
 #include "server_process.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -78,11 +80,12 @@ TEST(LoggerPort, ALoggerAndAWindowShareTheBoxAndEachGetsItsOwnAnswers)
     EXPECT_TRUE(window.receive(1, 200).isEmpty());
 }
 
-TEST(LoggerTcp, ALoggerOnLoopbackIsServedAndAnsweredAlone)
+TEST(LoggerTcp, ALoggerOnLoopbackIsServedAndAnsweredAloneWhateverAllowSays)
 {
     const quint16 loggerPort = freePort();
-    Server server({"--simulate", "otrsp", "--logger-tcp", QString::number(loggerPort)});
-    Client window(server.port());
+    Server server({"--simulate", "otrsp", "--logger-tcp", QString::number(loggerPort), "--allow",
+                   "127.0.0.2"});
+    Client window(server.port(), "127.0.0.2");
     window.sendText("RX2\r");
     EXPECT_EQ(window.receive(1), QStringList{"RX2\r"});
     QTcpSocket logger;
@@ -92,4 +95,34 @@ TEST(LoggerTcp, ALoggerOnLoopbackIsServedAndAnsweredAlone)
     EXPECT_EQ(window.receive(1), QStringList{"TX2\r"});
     EXPECT_TRUE(pumpUntil([&] { return logger.bytesAvailable() >= 4; }));
     EXPECT_EQ(logger.readAll(), "RX2\r");
+}
+
+// A logger that takes its port for itself, as Qt's serial port does, and crashes in the middle
+// of a line: its next start opens the port, and the line left unfinished is not the start of its
+// first command. Root ignores the exclusive flag, so the logger here runs as nobody.
+TEST(LoggerPort, ALoggerThatCrashedHoldingThePortStartsAgainOnIt)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "playing an unprivileged logger needs root, to switch to nobody";
+    QTemporaryDir dir;
+    const QString link = dir.filePath("logger");
+    Server server({"--simulate", "otrsp", "--logger-port", link});
+    const QString device = QFileInfo(link).symLinkTarget();
+    ASSERT_EQ(::chmod(QFile::encodeName(device).constData(), 0666), 0);
+    const QString crashing = "import fcntl, os, sys, termios\n"
+                             "fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)\n"
+                             "fcntl.ioctl(fd, termios.TIOCEXCL)\n"
+                             "os.write(fd, b'TX')\n"
+                             "os.kill(os.getpid(), 9)\n";
+    for (int start = 1; start <= 2; ++start) {
+        EXPECT_EQ(QProcess::execute("setpriv", {"--reuid=nobody", "--regid=nogroup",
+                                                "--clear-groups", "/usr/bin/python3", "-c", crashing,
+                                                device}),
+                  -1)
+            << "start " << start << " opened the port and crashed";
+        ASSERT_TRUE(pumpUntil([&] { return server.log().count("closed by the program") == start; }));
+    }
+    LoggerSide logger(link);
+    logger.write("TX2\r?TX\r");
+    EXPECT_EQ(logger.read(4), "TX2\r");
 }
