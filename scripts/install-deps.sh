@@ -15,6 +15,7 @@ packages=(
   libxcb1-dev
   dpkg-dev debhelper lintian appstream x11-utils systemd openbox
   dbus at-spi2-core python3-pyatspi
+  libhamlib-utils
 )
 
 missing=()

@@ -66,6 +66,7 @@ Hub::~Hub()
     for (Client* client : clients_)
         delete client;
     loggers_.clear();
+    bandFollowers_.clear();
 }
 
 bool Hub::listen(const QHostAddress& address, quint16 port, QString* reason)
@@ -130,7 +131,7 @@ QString Hub::refusalFor(const QHostAddress& peer, bool* quiet)
     if (provenAddresses_.contains(peer))
         return {};
     if (const auto held = holdOffs_.find(peer);
-        held != holdOffs_.end() && held->since.elapsed() < held->seconds * 1000) {
+        held != holdOffs_.end() && held->since.elapsed() < qint64(held->seconds) * 1000) {
         *quiet = std::exchange(held->told, true);
         return QString("its address is held off for %1 s after it sent what no operator sends")
             .arg(held->seconds);
@@ -259,6 +260,13 @@ void Hub::addLogger(std::unique_ptr<LoggerLink> link)
     loggersShare_ = true;
 }
 
+void Hub::followBand(int radio, const BandTable& table, const QString& host, quint16 port,
+                     int pollMs)
+{
+    bandFollowers_.push_back(
+        std::make_unique<BandFollow>(session_, radio, table, host, port, pollMs));
+}
+
 void Hub::readLoggers()
 {
     for (const auto& logger : loggers_)
@@ -272,4 +280,6 @@ void Hub::newSecond()
         client->newSecond();
     for (const auto& logger : loggers_)
         logger->newSecond();
+    for (const auto& follower : bandFollowers_)
+        follower->newSecond();
 }

@@ -5,6 +5,7 @@
 // plain TCP. The hub lets them in within the limits, hands each one the box session, sends the
 // session's state reports to every window that listens, and lets them go.
 
+#include "band_follow.h"
 #include "box_session.h"
 #include "client_limits.h"
 #include "client.h"
@@ -42,6 +43,9 @@ public:
     bool addLoggerPort(const QString& linkPath, QString* failure);
     // Loggers on plain TCP; false, with the reason, when the address cannot be listened on.
     bool listenForLoggers(const QHostAddress& address, quint16 port, QString* reason);
+    // The radio's aux output follows the band of the radio that rigctld at host:port reports.
+    void followBand(int radio, const BandTable& table, const QString& host, quint16 port,
+                    int pollMs);
 
 private:
     static constexpr int SecondMs = 1000;
@@ -78,6 +82,7 @@ private:
     QHash<QHostAddress, HoldOff> holdOffs_;
     std::vector<std::unique_ptr<Logger>> loggers_;
     std::vector<std::unique_ptr<QTcpServer>> loggerListeners_;
+    std::vector<std::unique_ptr<BandFollow>> bandFollowers_;
     int loggerPorts_ = 0;
     int nextId_ = 1;
     bool loggersShare_ = false;

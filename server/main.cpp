@@ -6,6 +6,7 @@
 #include "box_link.h"
 #include "log.h"
 #include "options.h"
+#include "band_table.h"
 #include "box_session.h"
 #include "hub.h"
 
@@ -237,6 +238,11 @@ int main(int argc, char** argv)
         }
     });
 
+    // A bad band table is a mistake of the command line's: it stops the server before anything.
+    std::optional<BandTable> bands = BandTable::standard();
+    if (!options.bandsFile.isEmpty() && !(bands = BandTable::read(options.bandsFile, &failure)))
+        return usageError("--bands " + failure);
+
     std::unique_ptr<BoxLink> box;
     if (options.simulate)
         box = std::make_unique<SimulatedBox>(*options.simulate);
@@ -275,6 +281,9 @@ int main(int argc, char** argv)
                              .arg(at.address.toString())
                              .arg(at.port)
                              .arg(failure));
+    for (int radio = 1; radio <= 2; ++radio)
+        if (const ServerOptions::Rig& rig = options.rigs[radio - 1]; !rig.host.isEmpty())
+            hub.followBand(radio, *bands, rig.host, rig.port, options.rigPollMs);
     serverlog::event(QString("listening on %1 port %2 (%3)")
                          .arg(options.listenName)
                          .arg(hub.port())

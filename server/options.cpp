@@ -65,6 +65,17 @@ bool parseListener(const QString& text, ServerOptions::Listener* listener)
     return ok && port <= 65535 && listener->address.setAddress(address);
 }
 
+// [host:]port, the host 127.0.0.1 unless named.
+bool parseRig(const QString& text, ServerOptions::Rig* rig)
+{
+    const qsizetype colon = text.lastIndexOf(':');
+    rig->host = colon < 0 ? ServerOptions::DefaultAddress : text.left(colon);
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    rig->port = quint16(port);
+    return ok && port >= 1 && port <= 65535 && !rig->host.isEmpty();
+}
+
 ParsedCommandLine usageError(const QString& text)
 {
     return {.outcome = ParsedCommandLine::Outcome::UsageError, .options = {}, .text = text};
@@ -168,9 +179,25 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         "127.0.0.1; any other only with --allow). Plain text: for this computer or a trusted "
         "network only. Repeatable.",
         "[address:]port");
+    const QCommandLineOption rig1(
+        "rig1",
+        "Follow radio 1's band from Hamlib's rigctld at [host:]port (default host 127.0.0.1): "
+        "when it changes band, radio 1's aux output takes the band's value (--bands).",
+        "[host:]port");
+    const QCommandLineOption rig2("rig2", "The same for radio 2.", "[host:]port");
+    const QCommandLineOption rigPoll(
+        "rig-poll", "Ask each rigctld for its radio's frequency every <ms> milliseconds, 50 or more "
+                    "(default 250).",
+        "ms", QString::number(ServerOptions::DefaultRigPollMs));
+    const QCommandLineOption bands(
+        "bands",
+        "The band table: one band a line, its name, lower and upper edge in Hz and the aux value "
+        "for radio 1 and for radio 2; \"outside keep\" or \"outside off\" for a frequency "
+        "outside every band (default: 160 m to 6 m, BCD band data, keep).",
+        "file");
     parser.addOptions({device, simulate, protocol, port, listen, keyFile, allow, maxClients,
                        maxPerAddress, loginTimeout, maxRate, threads, stateDir, logFile, quiet,
-                       loggerPort, loggerTcp});
+                       loggerPort, loggerTcp, rig1, rig2, rigPoll, bands});
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -281,5 +308,18 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                               "with --allow, or leave the address out for this computer alone");
         options.loggerTcp.push_back(listener);
     }
+    for (int radio = 0; radio < 2; ++radio) {
+        const QCommandLineOption& rig = radio == 0 ? rig1 : rig2;
+        if (parser.isSet(rig) && !parseRig(parser.value(rig), &options.rigs[radio]))
+            return usageError(QString("--rig%1 takes [host:]port such as 4532 or radio-pi:4532, "
+                                      "not %2")
+                                  .arg(radio + 1)
+                                  .arg(parser.value(rig)));
+    }
+    options.rigPollMs = parser.value(rigPoll).toInt(&ok);
+    if (!ok || options.rigPollMs < ServerOptions::LeastRigPollMs)
+        return usageError(QString("--rig-poll takes a number of milliseconds, %1 or more")
+                              .arg(ServerOptions::LeastRigPollMs));
+    options.bandsFile = parser.value(bands);
     return parsed;
 }

@@ -36,6 +36,16 @@ struct ServerOptions {
         quint16 port = 0;
     };
     std::vector<Listener> loggerTcp;
+    // Each radio's rigctld, whose band its aux output follows; an empty host for none.
+    struct Rig {
+        QString host;
+        quint16 port = 0;
+    };
+    static constexpr int DefaultRigPollMs = 250;
+    static constexpr int LeastRigPollMs = 50;
+    Rig rigs[2];
+    int rigPollMs = DefaultRigPollMs;
+    QString bandsFile; // empty: the standard table
 };
 
 struct ParsedCommandLine {
