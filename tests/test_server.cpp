@@ -139,6 +139,20 @@ TEST_F(ServerOnPty, TheBoxIsHeardAsItIsAndPutBackWhereItWasWhenItReturns)
     ASSERT_TRUE(server.waitForLog("box gave no answer to \"?TX\""));
     pty->write("TX1\r");
     EXPECT_TRUE(server.waitForLog("box said \"TX1\" unasked"));
+    // An answer without its CR ends where an event begins; an asker that has gone gets nothing.
+    client.sendText("?AUX2\r");
+    EXPECT_EQ(pty->read(6), "?AUX2\r");
+    pty->write("AUX212$TX2\r");
+    EXPECT_EQ(client.receive(3), (QStringList{"AUX212\r", "AUX212\r", "TX2\r"}))
+        << "the report of the state it learned, its answer, the event";
+    {
+        Client leaving(server.port());
+        leaving.sendText("?NAME\r");
+        EXPECT_EQ(pty->read(6), "?NAME\r");
+    }
+    ASSERT_TRUE(server.waitForLog("client 2 disconnected"));
+    pty->write("NAMEptybox\r");
+    EXPECT_TRUE(server.waitForLog("dropped: its asker has gone")) << server.log().toStdString();
     // What the box holds is what is reported: it keeps an aux value's low 4 bits.
     client.sendText("AUX2255\rAUX116\rFT2\r");
     EXPECT_EQ(pty->read(19), "AUX2255\rAUX116\rTX2\r");
