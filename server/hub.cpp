@@ -142,7 +142,7 @@ QString Hub::refusalFor(const QHostAddress& peer, bool* quiet)
             return std::none_of(clients_.begin(), clients_.end(),
                                 [&](const Client* c) { return c->address() == address; });
         });
-    if (clients_.size() + std::size_t(absent) > std::size_t(limits_.maxClients))
+    if (clients_.size() + std::size_t(absent) >= std::size_t(limits_.maxClients))
         return QString("the places left are kept for the operators' addresses (--max-clients)");
     return {};
 }

@@ -296,12 +296,20 @@ TEST(ServerWithSimulatedBox, ChurnAndFloodsLeaveNoTraceOnceTheStrangerHasGone)
     std::vector<std::unique_ptr<Client>> churn;
     for (int i = 0; i < 10; ++i)
         churn.push_back(std::make_unique<Client>(server.port(), "127.0.0.8"));
-    Client operating(server.port());
-    operating.sendText("TX2\r");
+    auto operating = std::make_unique<Client>(server.port());
+    operating->sendText("TX2\r");
     for (int i = 0; i < 10; ++i)
         churn.push_back(std::make_unique<Client>(server.port(), "127.0.0.8"));
-    EXPECT_EQ(operating.receive(1), QStringList{"TX2\r"});
+    EXPECT_EQ(operating->receive(1), QStringList{"TX2\r"});
     churn.clear();
+    // The operator away, strangers may take all places but the one kept for its address.
+    operating.reset();
+    Client first(server.port(), "127.0.0.9"), second(server.port(), "127.0.0.9");
+    EXPECT_TRUE(Client(server.port(), "127.0.0.9").isDisconnected());
+    EXPECT_TRUE(server.waitForLog("the places left are kept for the operators' addresses"));
+    Client back(server.port());
+    back.sendText("TX1\r");
+    EXPECT_EQ(back.receive(1), QStringList{"TX1\r"});
 
     QByteArray flood;
     for (int i = 0; i < 100; ++i)
