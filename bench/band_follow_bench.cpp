@@ -17,25 +17,13 @@ namespace {
 using bench::Clock;
 using bench::median;
 using bench::microsSince;
+using bench::cpuTicks;
+using bench::freePort;
 using bench::pump;
 
 constexpr int PollMs = 250;
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
-long cpuTicks(qint64 pid)
-{
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
-    return fields.value(12).toLong() + fields.value(13).toLong(); // utime, stime
-}
 
 // One line asked of rigctld, with its answer.
 QByteArray ask(QTcpSocket& rig, const QByteArray& line)

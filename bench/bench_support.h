@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QString>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -111,6 +112,24 @@ inline long statusKb(qint64 pid, const char* field)
         if (line.startsWith(field))
             return line.mid(qsizetype(std::strlen(field)) + 1).trimmed().split(' ')[0].toLong();
     return -1;
+}
+
+// A loopback port that no one listens on now.
+inline quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// The CPU time a process has used, in clock ticks (sysconf(_SC_CLK_TCK) a second).
+inline long cpuTicks(qint64 pid)
+{
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
+    return fields.value(12).toLong() + fields.value(13).toLong(); // utime, stime
 }
 
 // Messages encrypted on every core, in one run of bytes: each is one key derivation.

@@ -23,16 +23,11 @@ namespace {
 using bench::Clock;
 using bench::median;
 using bench::microsSince;
+using bench::freePort;
 using bench::pump;
 
 const QString Key = "bench key";
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // A program of the benchmark's, stopped at the end.
 struct Run {

@@ -18,6 +18,8 @@ namespace {
 using bench::Clock;
 using bench::median;
 using bench::microsSince;
+using bench::cpuTicks;
+using bench::freePort;
 using bench::pump;
 
 const QString Key = "bench key";
@@ -46,14 +48,6 @@ for n in range(7):
 churn()
 )";
 
-long cpuTicks(qint64 pid)
-{
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
-    return fields.value(12).toLong() + fields.value(13).toLong(); // utime, stime
-}
 
 } // namespace
 
@@ -62,12 +56,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const bench::Pty box;
     const QTemporaryDir state;
-    quint16 port = 0;
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        port = probe.serverPort();
-    }
+    const quint16 port = bench::freePort();
     QProcess server;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("ZEPHRIN_KEY", Key);

@@ -26,14 +26,9 @@ namespace {
 using bench::Clock;
 using bench::median;
 using bench::microsSince;
+using bench::freePort;
 using bench::pump;
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // zephrin-server with a logger port at `link`, stopped at the end.
 struct ServerRun {
