@@ -332,18 +332,26 @@ TEST(ServerWithSimulatedBox, ChurnAndFloodsLeaveNoTraceOnceTheStrangerHasGone)
     EXPECT_LE(cpuTicks() - before, 2) << "idle again";
 }
 
-// A FIFO would hold the server at start for ever.
-TEST(ServerWithSimulatedBox, AKeyFileThatIsAFifoIsRefusedAtStart)
+// A FIFO would hold the server at start for ever; a port another program holds leaves it deaf.
+TEST(ServerWithSimulatedBox, AKeyFileThatIsAFifoOrAPortInUseEndsTheServerAtStart)
 {
     QTemporaryDir dir;
     const QString fifo = dir.filePath("fifo");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    QProcess refused;
-    refused.start(ZEPHRIN_SERVER, {"--simulate", "otrsp", "--key-file", fifo});
-    ASSERT_TRUE(refused.waitForFinished(5000));
-    EXPECT_EQ(refused.exitCode(), 1);
-    EXPECT_TRUE(refused.readAllStandardError().contains(
-        QFile::encodeName(fifo) + " is no plain file (a FIFO, a device or a folder)"));
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::LocalHost));
+    const std::pair<QStringList, QByteArray> starts[] = {
+        {{"--key-file", fifo}, QFile::encodeName(fifo) + " is no plain file (a FIFO, a device"},
+        {{"--port", QString::number(holder.serverPort())}, "cannot listen on 127.0.0.1 port "},
+    };
+    for (const auto& [arguments, why] : starts) {
+        QProcess refused;
+        refused.start(ZEPHRIN_SERVER, QStringList{"--simulate", "otrsp", "--state-dir", dir.path()} +
+                                          arguments);
+        ASSERT_TRUE(refused.waitForFinished(5000));
+        EXPECT_EQ(refused.exitCode(), 1);
+        EXPECT_TRUE(refused.readAllStandardError().contains(why)) << why.constData();
+    }
 }
 
 TEST(ServerWithSimulatedBox, AMessageAcceptedBeforeARestartIsAReplayAfterIt)
