@@ -3,6 +3,7 @@
 
 #include "log.h"
 #include "message_transport.h"
+#include "tls_transport.h"
 
 #include <algorithm>
 
@@ -20,8 +21,10 @@ void refuse(QTcpSocket* socket, const QString& what, const QString& refusal)
     socket->deleteLater();
 }
 
-std::unique_ptr<Transports> transportsFor(QString key, const ClientLimits& limits)
+std::unique_ptr<Transports> transportsFor(QString key, const ClientLimits& limits, bool tls)
 {
+    if (tls)
+        return std::make_unique<TlsTransports>(key);
     return std::make_unique<MessageCodec>(std::move(key), limits.threads, limits.maxRate);
 }
 
@@ -50,13 +53,16 @@ bool isAllowed(const QList<QPair<QHostAddress, int>>& allow, const QHostAddress&
     return false;
 }
 
-Hub::Hub(BoxSession& session, QString key, const ClientLimits& limits)
-    : session_(session), limits_(limits), transports_(transportsFor(std::move(key), limits))
+Hub::Hub(BoxSession& session, QString key, const ClientLimits& limits, bool tls)
+    : session_(session), limits_(limits), transports_(transportsFor(std::move(key), limits, tls))
 {
     session_.onReport = [this](const QByteArray& token, Output output) {
         transports_->report(token + '\r', output);
     };
-    session_.onRoom = [this] { readLoggers(); };
+    session_.onRoom = [this] {
+        readLoggers();
+        transports_->sessionHasRoom();
+    };
     // One taken from the kernel at a time: the rest wait in its backlog while the server is full.
     server_.setMaxPendingConnections(1);
     QObject::connect(&server_, &QTcpServer::pendingConnectionAvailable, [this] { accept(); });

@@ -22,7 +22,8 @@
 
 class Hub {
 public:
-    Hub(BoxSession& session, QString key, const ClientLimits& limits);
+    // tls: the windows' port speaks TLS with the key's pre-shared key instead of the messages.
+    Hub(BoxSession& session, QString key, const ClientLimits& limits, bool tls = false);
     ~Hub();
     Hub(const Hub&) = delete;
     Hub& operator=(const Hub&) = delete;
