@@ -13,16 +13,10 @@
 
 namespace tlskey {
 
-// The identity a window names in its handshake.
-inline constexpr const char* Identity = "zephrin";
 inline constexpr const char* Salt = "zephrin tls psk";
 // Far slower to guess than the messages' key: a recorded handshake lets a key be tried offline.
 inline constexpr std::uint64_t Iterations = 200'000;
 inline constexpr std::size_t KeyBytes = 32;
-// TLS 1.2's suites with ephemeral ECDH beside the pre-shared key, so that a key found later opens
-// no recorded session; the first one is preferred.
-inline constexpr const char* CipherSuites[] = {
-    "ECDHE-PSK-CHACHA20-POLY1305", "ECDHE-PSK-AES256-CBC-SHA384", "ECDHE-PSK-AES128-CBC-SHA256"};
 
 } // namespace tlskey
 

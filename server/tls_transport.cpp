@@ -3,6 +3,7 @@
 
 #include "cipher/cipher_error.h"
 #include "cipher/tls_key.h"
+#include "platform/tls_link.h"
 #include "client_limits.h"
 #include "log.h"
 #include "source.h"
@@ -23,7 +24,7 @@ QSslConfiguration tlsConfiguration()
     // The key authenticates both ends; there is no certificate to verify.
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     QList<QSslCipher> ciphers;
-    for (const char* name : tlskey::CipherSuites)
+    for (const char* name : tlslink::CipherSuites)
         if (const QSslCipher cipher(QString::fromLatin1(name)); !cipher.isNull())
             ciphers << cipher;
     if (ciphers.isEmpty())
@@ -109,7 +110,7 @@ TlsTransport::TlsTransport(TlsTransports& links, int id, QSslSocket* socket, Sou
                          keyAsked_ = true;
                          // Another identity gets no key, and its handshake fails as a wrong
                          // key's does.
-                         if (authenticator->identity() == tlskey::Identity)
+                         if (authenticator->identity() == tlslink::Identity)
                              authenticator->setPreSharedKey(links_.preSharedKey_);
                      });
     QObject::connect(socket_, &QSslSocket::encrypted, [this] {
