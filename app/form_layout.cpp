@@ -44,6 +44,7 @@ static std::vector<MenuEntryLayout> portEntries()
                            n < 10 ? QString("Com&%1").arg(n) : QString("Com%1").arg(n)});
     entries.push_back({"mnuTCPPort1", "&TCP Port 9876"});
     entries.push_back({"mnuTCPPort2", "T&CP Port 9875"});
+    entries.push_back({"mnuSecureLink", "&Secure Link (TLS)"});
     entries.push_back({"mnuAssignDevice", "&Assign Device to COM...", true});
     return entries;
 }

@@ -12,7 +12,8 @@ frmZephrin::frmZephrin(const Platform& platform)
     : ui(platform.toolkit), MSComm1(platform.serialPort), wskClient(platform.socket),
       settings(platform.settings), launcher(platform.launcher),
       networkLink(wskClient, platform.workers, Password), mnuTCPPort1(&ui.menuEntry("mnuTCPPort1")),
-      mnuTCPPort2(&ui.menuEntry("mnuTCPPort2")), mnuOTRSP(&ui.menuEntry("mnuOTRSP")),
+      mnuTCPPort2(&ui.menuEntry("mnuTCPPort2")), mnuSecureLink(&ui.menuEntry("mnuSecureLink")),
+      mnuOTRSP(&ui.menuEntry("mnuOTRSP")),
       mnuMK2R(&ui.menuEntry("mnuMK2R")), mnuAuxR1Off(&ui.menuEntry("mnuAuxR1Off")),
       mnuAuxR2Off(&ui.menuEntry("mnuAuxR2Off")),
       mnuInterlockingAux(&ui.menuEntry("mnuInterlockingAux")), shpFocus1(&ui.shape("shpFocus1")),
@@ -126,6 +127,7 @@ void frmZephrin::wireEvents()
     wire(*mnuTCPPort1, &frmZephrin::mnuTCPPort1_Click);
     wire(*mnuTCPPort2, &frmZephrin::mnuTCPPort2_Click);
     wire(*mnuNetAutoconnect, &frmZephrin::mnuNetAutoconnect_Click);
+    wire(*mnuSecureLink, &frmZephrin::mnuSecureLink_Click);
     wire(ui.menuEntry("mnuChangeKey"), &frmZephrin::mnuChangeKey_Click);
     wire(ui.menuEntry("mnuResetAux"), &frmZephrin::mnuResetAux_Click);
     wire(ui.menuEntry("mnuAssignDevice"), &frmZephrin::mnuAssignDevice_Click);
@@ -139,6 +141,7 @@ void frmZephrin::wireEvents()
         .error = [this](int number,
                         const QString& description) { wskClient_Error(number, description); },
         .dataArrival = [this](int bytesTotal) { wskClient_DataArrival(bytesTotal); },
+        .secureLinkFailed = [this](const QString& reason) { wskClient_SecureLinkFailed(reason); },
     });
     networkLink.onArrival = [this](const std::vector<NetworkLink::Report>& reports) {
         trapped("wskClient_dataArrival", [&] { applyArrival(reports); });

@@ -29,6 +29,7 @@ public:
     QString interlock;   // "1" aux interlocking on, "0" off
     QString autoconnect; // "1" connect to the server at start-up, "0" not
     QString Password;    // the network key, in plain text
+    QString secureLink;  // "1" the server is reached inside TLS, "0" by encrypted messages
 
     // Lifecycle, help and About
     void Form_Load();
@@ -153,11 +154,13 @@ public:
     void cmdConnect_Click();
     void cmdDisconnect_Click();
     void mnuNetAutoconnect_Click();
+    void mnuSecureLink_Click();
     void mnuChangeKey_Click();
     void wskClient_Connect();
     void wskClient_Close();
     void wskClient_Error(int number, const QString& description);
     void wskClient_DataArrival(int bytesTotal);
+    void wskClient_SecureLinkFailed(const QString& reason);
     void SendToServer(const QString& text);
 
     // Serial receive and the terminal pane
@@ -251,6 +254,7 @@ private:
     std::array<MenuEntry*, 16> mnuPortsCom{};
     MenuEntry* mnuTCPPort1;
     MenuEntry* mnuTCPPort2;
+    MenuEntry* mnuSecureLink;
     MenuEntry* mnuOTRSP;
     MenuEntry* mnuMK2R;
     MenuEntry* mnuAuxR1Off;

@@ -77,6 +77,10 @@ void frmZephrin::restoreSettings()
     mnuInterlockingAux->setChecked(interlock == "1");
     autoconnect = storedOption(Setting::Autoconnect);
     mnuNetAutoconnect->setChecked(autoconnect == "1");
+    secureLink = storedOption(Setting::SecureLink);
+    mnuSecureLink->setChecked(secureLink == "1");
+    if (secureLink == "1")
+        networkLink.preparePreSharedKey();
     FormWindow& window = ui.window();
     window.setTop(static_cast<float>(numericValue(readSetting(settings, Setting::FormTop, "0"))));
     window.setLeft(static_cast<float>(numericValue(readSetting(settings, Setting::FormLeft, "0"))));

@@ -2,6 +2,7 @@
 #include "links.h"
 
 #include "cipher/encrypted_text.h"
+#include "cipher/tls_key.h"
 #include "operator_error.h"
 #include "platform/serial_port.h"
 #include "platform/socket.h"
@@ -31,7 +32,45 @@ NetworkLink::NetworkLink(Socket& socket, Workers& workers, const QString& key)
 
 void NetworkLink::send(const QString& text)
 {
-    socket_.sendData(keys_.encrypt(text, key_));
+    socket_.sendData(secure_ ? text : keys_.encrypt(text, key_));
+}
+
+void NetworkLink::connectTo(const QString& host, int port, bool secure)
+{
+    secure_ = secure;
+    if (!secure)
+        return socket_.connectTo(host, port);
+    if (preSharedKeyFor_ == key_ && !deriving_)
+        return socket_.connectSecurely(host, port, preSharedKey_);
+    waitingToConnect_ = {host, port};
+    preparePreSharedKey();
+}
+
+void NetworkLink::preparePreSharedKey()
+{
+    if (deriving_ || (preSharedKeyFor_ == key_ && !preSharedKey_.isEmpty()))
+        return;
+    deriving_ = true;
+    // A derivation that fails leaves the key empty: the handshake fails and says so.
+    auto derived = std::make_shared<QByteArray>();
+    workers_.start(
+        [derived, key = key_] {
+            try {
+                *derived = TlsPreSharedKey(key);
+            } catch (const CipherError&) {
+            }
+        },
+        [this, derived, key = key_] {
+            deriving_ = false;
+            preSharedKey_ = *derived;
+            preSharedKeyFor_ = key;
+            if (key != key_)
+                return preparePreSharedKey(); // the key changed meanwhile
+            if (waitingToConnect_) {
+                const auto [host, port] = *std::exchange(waitingToConnect_, std::nullopt);
+                socket_.connectSecurely(host, port, preSharedKey_);
+            }
+        });
 }
 
 bool NetworkLink::isUp() const
@@ -41,13 +80,17 @@ bool NetworkLink::isUp() const
 
 void NetworkLink::prepareKeys()
 {
-    keys_.prepare(key_);
+    if (!secure_) // TLS derives no key per message
+        keys_.prepare(key_);
 }
 
 void NetworkLink::close()
 {
     socket_.close();
+    waitingToConnect_.reset();
     reports_.clear();
+    lines_.clear();
+    lineTail_.clear();
     arrivals_.clear();
     inFlight_ = 0;
     ++connection_;
@@ -59,16 +102,39 @@ void NetworkLink::takeReports(bool dataEvent)
     if (room <= 0)
         return; // read again once reports have been handed on
     // Whole reports of an earlier read go first; the socket is read again once all have started.
-    if (!reports_.hasComplete())
-        reports_.append(socket_.getData().toLatin1());
+    if (!hasWholeReport())
+        read();
     QStringList messages;
-    while (reports_.hasComplete() && messages.size() < room)
-        messages << QString::fromLatin1(reports_.takeNext());
+    while (hasWholeReport() && messages.size() < room)
+        messages << nextReport();
     // A flood is handed on a few reports at a time, so that the window's own events come in
     // between.
     for (qsizetype first = 0; first < messages.size() || (first == 0 && dataEvent);
          first += ReportsPerArrival)
         decrypt(messages.mid(first, ReportsPerArrival));
+}
+
+void NetworkLink::read()
+{
+    const QByteArray data = socket_.getData().toLatin1();
+    if (!secure_)
+        return void(reports_.append(data));
+    lineTail_ += data;
+    for (qsizetype end = lineTail_.indexOf('\r'); end >= 0 || lineTail_.size() >= MaxLineBytes;
+         end = lineTail_.indexOf('\r')) {
+        const qsizetype length = end >= 0 ? std::min(end + 1, MaxLineBytes) : MaxLineBytes;
+        lines_.push_back(lineTail_.left(length));
+        lineTail_.remove(0, length);
+    }
+}
+
+QString NetworkLink::nextReport()
+{
+    if (!secure_)
+        return QString::fromLatin1(reports_.takeNext());
+    QByteArray line = std::move(lines_.front());
+    lines_.pop_front();
+    return QString::fromLatin1(line);
 }
 
 void NetworkLink::decrypt(const QStringList& messages)
@@ -82,7 +148,11 @@ void NetworkLink::decrypt(const QStringList& messages)
         Arrival::Decryption* decryption = &next->reports[i];
         decryption->message = messages[i];
         workers_.start(
-            [decryption, next, key = key_] {
+            [decryption, next, key = key_, secure = secure_] {
+                if (secure) {
+                    decryption->report.text = decryption->message; // TLS has decrypted it
+                    return;
+                }
                 try {
                     decryption->report.text = DecryptText(decryption->message, key);
                 } catch (const CipherError& failure) {

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// The window's two ways to the box behind one interface: the serial port, and the encrypted
-// connection to zephrin-server, which also brings the server's reports.
+// The window's two ways to the box behind one interface: the serial port, and the connection to
+// zephrin-server (encrypted messages, or plain lines inside TLS), which also brings the server's
+// reports.
 
 #include "cipher/key_pool.h"
 #include "linecode/message_stream.h"
@@ -14,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class SerialPort;
@@ -45,7 +47,8 @@ private:
 
 // Every message is encrypted under the operator's key, with keys derived ahead of need. The
 // server's reports are cut from what the socket brings, decrypted on workers, and handed on in
-// the order they came, a few at a time.
+// the order they came, a few at a time. Inside TLS, commands and reports are plain lines, and
+// the key's pre-shared key is derived once for each key text.
 class NetworkLink : public CommandLink {
 public:
     struct Report {
@@ -60,6 +63,8 @@ public:
     // and the server waits (TCP flow control) instead of the program holding all it sends.
     static constexpr int MaxReportsInFlight = 64;
     static constexpr int ReportsPerArrival = 8;
+    // Inside TLS a report is a line; text this long without a line end is handed on as one.
+    static constexpr qsizetype MaxLineBytes = 256;
 
     // key is the operator's key as it is at each use.
     NetworkLink(Socket& socket, Workers& workers, const QString& key);
@@ -67,17 +72,29 @@ public:
     bool isUp() const override;
     bool confirmsCommands() const override { return true; }
 
+    // Starts a connection to the server, inside TLS when secure; a TLS connection waits for its
+    // key's derivation when that is not done yet.
+    void connectTo(const QString& host, int port, bool secure);
     // Derives keys ahead for the current key.
     void prepareKeys();
+    // Derives the TLS key for the current key text on a worker, once for each key text.
+    void preparePreSharedKey();
     // Reads what has arrived and starts decrypting the whole reports in it, while there is room.
     void takeReports(bool dataEvent);
     // Closes the connection; what it brought and has not been handed on is dropped.
     void close();
     // The server closed the connection: the rest of an unfinished report will not come.
-    void peerClosed() { reports_.dropUnfinished(); }
+    void peerClosed()
+    {
+        reports_.dropUnfinished();
+        lineTail_.clear();
+    }
 
 private:
     struct Arrival;
+    void read();
+    bool hasWholeReport() const { return secure_ ? !lines_.empty() : reports_.hasComplete(); }
+    QString nextReport();
     void decrypt(const QStringList& messages);
     void handOn();
 
@@ -92,4 +109,13 @@ private:
     int inFlight_ = 0;
     // Changes at every close: reports of an earlier connection are dropped.
     int connection_ = 0;
+
+    // The connection speaks TLS.
+    bool secure_ = false;
+    QByteArray preSharedKey_;
+    QString preSharedKeyFor_; // the key text it was derived from
+    bool deriving_ = false;
+    std::optional<std::pair<QString, int>> waitingToConnect_; // for the derivation
+    std::deque<QByteArray> lines_;                            // whole reports inside TLS
+    QByteArray lineTail_;
 };

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The link to Zephrin Server: choosing a TCP port, connecting and disconnecting, the encrypted
-// send path, the key, and the server's reports.
+// The link to Zephrin Server: choosing a TCP port, connecting (by encrypted messages or inside
+// TLS) and disconnecting, the send path, the key, and the server's reports.
 
 #include "cipher/encrypted_text.h"
 #include "frmZephrin.h"
@@ -36,7 +36,7 @@ void frmZephrin::connectToServer(const QString& host, int port)
 {
     shpNetStat->setFillColor(Colour::Yellow);
     closeConnection();
-    wskClient.connectTo(host, port);
+    networkLink.connectTo(host, port, secureLink == "1");
 }
 
 void frmZephrin::closeConnection()
@@ -121,6 +121,28 @@ void frmZephrin::mnuNetAutoconnect_Click()
     toggleOption(autoconnect, mnuNetAutoconnect, Setting::Autoconnect);
 }
 
+// Takes effect at the next Connect; a connection that is up stays as it is.
+void frmZephrin::mnuSecureLink_Click()
+{
+    toggleOption(secureLink, mnuSecureLink, Setting::SecureLink);
+    if (secureLink == "1")
+        networkLink.preparePreSharedKey();
+}
+
+// Once: the lamp and the status line keep saying it until the next Connect or Disconnect.
+void frmZephrin::wskClient_SecureLinkFailed(const QString& reason)
+{
+    lblStatus->setCaption("Secure link failed");
+    shpNetStat->setFillColor(Colour::Red);
+    shpNetStat->setFillStyle(FillStyle::Solid);
+    msgBox(QString("The secure link (TLS) to Zephrin Server failed: %1.\n\nThe same encryption "
+                   "key must be set here (Options, Change Encryption Key) and in Zephrin Server, "
+                   "and the server must run with --tls. To reach a server without --tls, untick "
+                   "Port, Secure Link (TLS).")
+               .arg(reason),
+           MsgBoxStyle::Exclamation, "Secure Link");
+}
+
 void frmZephrin::mnuChangeKey_Click()
 {
     trapped("mnuChangeKey_Click", [&] {
@@ -132,6 +154,8 @@ void frmZephrin::mnuChangeKey_Click()
         store(Setting::Password, EncryptText(Password, AppName));
         if (wskClient.state() == Socket::Connected)
             networkLink.prepareKeys();
+        if (secureLink == "1")
+            networkLink.preparePreSharedKey();
     });
 }
 

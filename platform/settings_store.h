@@ -38,6 +38,7 @@ constexpr SettingKey Port{"settings", "port"};
 constexpr SettingKey Protocol{"settings", "protocol"};
 constexpr SettingKey Interlock{"settings", "interlock"};
 constexpr SettingKey Autoconnect{"settings", "autoconnect"};
+constexpr SettingKey SecureLink{"settings", "securelink"};
 constexpr SettingKey Host{"settings", "host"};
 constexpr SettingKey Password{"settings", "Password"};
 constexpr SettingKey FormLeft{"settings", "FormLeft"};

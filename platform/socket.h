@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <functional>
 
@@ -17,6 +18,9 @@ public:
         std::function<void()> closedByPeer;
         std::function<void(int number, const QString& description)> error;
         std::function<void(int bytesTotal)> dataArrival;
+        // A secure connection's handshake failed (a wrong key, a server that does not speak
+        // TLS): the reason, as the TLS library or the socket says it. The state is Failed.
+        std::function<void(const QString& reason)> secureLinkFailed;
     };
 
     virtual ~Socket() = default;
@@ -24,6 +28,9 @@ public:
     // Starts a connection to a host name or dotted address; the outcome arrives as the
     // connected or the error event.
     virtual void connectTo(const QString& host, int port) = 0;
+    // As connectTo, inside TLS 1.2 authenticated by the pre-shared key: the connected event
+    // comes once the handshake has succeeded, the secure-link event when it has failed.
+    virtual void connectSecurely(const QString& host, int port, const QByteArray& preSharedKey) = 0;
     // Closes the connection from any state; the state is Closed afterwards.
     virtual void close() = 0;
     virtual int state() const = 0;

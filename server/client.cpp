@@ -6,26 +6,31 @@
 
 using serverlog::shown;
 
-Client::Client(BoxSession& session, MessageCodec& codec, int id, QTcpSocket* socket,
+Client::Client(BoxSession& session, Transports& transports, int id, QTcpSocket* socket,
                const QHostAddress& address, int loginTimeoutSeconds, const bool& loggersShare)
     : Source(session, QString("client %1 (%2)").arg(id).arg(address.toString())), id_(id),
-      address_(address), codec_(codec), loggersShare_(loggersShare),
-      transport_(codec, id, socket, *this)
+      address_(address), loggersShare_(loggersShare),
+      transport_(transports.open(id, socket, *this))
 {
-    transport_.onDone = [this] {
+    transport_->onDone = [this] {
         if (onGone)
             onGone();
     };
-    transport_.onStruckOut = [this] {
+    transport_->onStruckOut = [this] {
         if (onStruckOut)
             onStruckOut();
+    };
+    transport_->onProven = [this] {
+        login_.stop();
+        if (onProven)
+            onProven();
     };
     login_.setSingleShot(true);
     QObject::connect(&login_, &QTimer::timeout, this, [this, loginTimeoutSeconds] {
         serverlog::event(QString("%1 sent no command in %2 s: disconnected (--login-timeout)")
                              .arg(name())
                              .arg(loginTimeoutSeconds));
-        transport_.abort();
+        transport_->abort();
     });
     login_.start(loginTimeoutSeconds * 1000);
     connected_.start();
@@ -33,19 +38,13 @@ Client::Client(BoxSession& session, MessageCodec& codec, int id, QTcpSocket* soc
 
 bool Client::deliver(const QByteArray& bytes)
 {
-    codec_.send(bytes, "box answer", id_);
+    transport_->send(bytes, "box answer");
     return true;
 }
 
 void Client::lineEnded(bool command)
 {
-    const bool wasProven = proven();
-    transport_.lineEnded(command);
-    if (!command || wasProven)
-        return;
-    login_.stop();
-    if (onProven)
-        onProven();
+    transport_->lineEnded(command);
 }
 
 // A window that connects switches both radios' aux outputs off as it opens. Beside a logger that
@@ -64,6 +63,6 @@ bool Client::withhold(const QByteArray& line)
                          .arg(name(), shown(line)));
     if (!std::exchange(toldState_, true))
         for (const QByteArray& token : session_.stateReports())
-            codec_.send(token + '\r', "state report", id_);
+            transport_->send(token + '\r', "state report");
     return true;
 }

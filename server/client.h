@@ -1,17 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// A Zephrin window (or the openssl command) on the network: its connection's messages are its
-// text, and the box's answers to its own queries go back to it alone.
+// A Zephrin window (or the openssl command) on the network: what its connection's transport
+// reads is its text, and the box's answers to its own queries go back to it alone.
 
-#include "message_transport.h"
 #include "source.h"
+#include "transport.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 class Client : public QObject, public Source {
 public:
@@ -20,20 +21,20 @@ public:
     static constexpr int OpeningGraceMs = 1000;
 
     // loggersShare: whether a logger may share the box, as the server knows it from now on.
-    Client(BoxSession& session, MessageCodec& codec, int id, QTcpSocket* socket,
+    Client(BoxSession& session, Transports& transports, int id, QTcpSocket* socket,
            const QHostAddress& address, int loginTimeoutSeconds, const bool& loggersShare);
 
     int id() const { return id_; }
     const QHostAddress& address() const { return address_; }
-    // It has sent a command of the box's set: it knows the key and may keep its place.
-    bool proven() const { return transport_.proven(); }
-    MessageTransport& transport() { return transport_; }
+    // It has shown that it knows the key, and may keep its place.
+    bool proven() const { return transport_->proven(); }
+    Transport& transport() { return *transport_; }
     bool deliver(const QByteArray& bytes) override;
     // It hung up, was let go, or may go: the owner retires it (never inside this call).
     std::function<void()> onGone;
-    // It sent its first command of the box's set.
+    // It proved the key, the first time.
     std::function<void()> onProven;
-    // It sent what no operator sends, once too often.
+    // It failed as only a stranger does: junk once too often, or a wrong key.
     std::function<void()> onStruckOut;
 
 protected:
@@ -43,9 +44,8 @@ protected:
 private:
     int id_;
     QHostAddress address_;
-    MessageCodec& codec_;
     const bool& loggersShare_;
-    MessageTransport transport_;
+    std::unique_ptr<Transport> transport_;
     bool toldState_ = false; // the box's state was reported to it on joining
     QTimer login_;
     QElapsedTimer connected_;

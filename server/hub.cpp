@@ -2,6 +2,8 @@
 #include "hub.h"
 
 #include "log.h"
+#include "message_transport.h"
+#include "tls_transport.h"
 
 #include <algorithm>
 
@@ -17,6 +19,13 @@ void refuse(QTcpSocket* socket, const QString& what, const QString& refusal)
                              .arg(refusal));
     socket->abort();
     socket->deleteLater();
+}
+
+std::unique_ptr<Transports> transportsFor(QString key, const ClientLimits& limits, bool tls)
+{
+    if (tls)
+        return std::make_unique<TlsTransports>(key);
+    return std::make_unique<MessageCodec>(std::move(key), limits.threads, limits.maxRate);
 }
 
 } // namespace
@@ -44,13 +53,16 @@ bool isAllowed(const QList<QPair<QHostAddress, int>>& allow, const QHostAddress&
     return false;
 }
 
-Hub::Hub(BoxSession& session, QString key, const ClientLimits& limits)
-    : session_(session), limits_(limits), codec_(std::move(key), limits.threads, limits.maxRate)
+Hub::Hub(BoxSession& session, QString key, const ClientLimits& limits, bool tls)
+    : session_(session), limits_(limits), transports_(transportsFor(std::move(key), limits, tls))
 {
     session_.onReport = [this](const QByteArray& token, Output output) {
-        codec_.send(token + '\r', "state report", 0, output);
+        transports_->report(token + '\r', output);
     };
-    session_.onRoom = [this] { readLoggers(); };
+    session_.onRoom = [this] {
+        readLoggers();
+        transports_->sessionHasRoom();
+    };
     // One taken from the kernel at a time: the rest wait in its backlog while the server is full.
     server_.setMaxPendingConnections(1);
     QObject::connect(&server_, &QTcpServer::pendingConnectionAvailable, [this] { accept(); });
@@ -108,8 +120,8 @@ void Hub::accept()
                              .arg(id)
                              .arg(peer.toString())
                              .arg(socket->peerPort()));
-        auto* client = new Client(session_, codec_, id, socket, peer, limits_.loginTimeoutSeconds,
-                                  loggersShare_);
+        auto* client = new Client(session_, *transports_, id, socket, peer,
+                                  limits_.loginTimeoutSeconds, loggersShare_);
         client->onGone = [this, client] { retire(client); };
         client->onProven = [this, peer] { provenAddresses_.insert(peer); };
         client->onStruckOut = [this, peer] { holdOff(peer); };
@@ -275,7 +287,7 @@ void Hub::readLoggers()
 
 void Hub::newSecond()
 {
-    codec_.newSecond();
+    transports_->newSecond();
     for (Client* client : clients_)
         client->newSecond();
     for (const auto& logger : loggers_)

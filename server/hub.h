@@ -2,15 +2,16 @@
 #pragma once
 
 // Where sources come in: Zephrin windows on the server's TCP port, loggers on their ptys and on
-// plain TCP. The hub lets them in within the limits, hands each one the box session, sends the
-// session's state reports to every window that listens, and lets them go.
+// plain TCP. The hub lets them in within the limits, hands each one the box session, has the
+// windows' transports send the session's state reports to every window that listens, and lets
+// them go.
 
 #include "band_follow.h"
 #include "box_session.h"
 #include "client_limits.h"
 #include "client.h"
 #include "logger.h"
-#include "message_transport.h"
+#include "transport.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -22,7 +23,8 @@
 
 class Hub {
 public:
-    Hub(BoxSession& session, QString key, const ClientLimits& limits);
+    // tls: the windows' port speaks TLS with the key's pre-shared key instead of the messages.
+    Hub(BoxSession& session, QString key, const ClientLimits& limits, bool tls = false);
     ~Hub();
     Hub(const Hub&) = delete;
     Hub& operator=(const Hub&) = delete;
@@ -30,10 +32,10 @@ public:
     // False, with the reason, when the address cannot be listened on.
     bool listen(const QHostAddress& address, quint16 port, QString* reason);
     quint16 port() const { return server_.serverPort(); }
-    void setKey(const QString& key) { codec_.setKey(key); }
+    void setKey(const QString& key) { transports_->setKey(key); }
     bool keepSaltsIn(const QString& folder, QString* failure)
     {
-        return codec_.keepSaltsIn(folder, failure);
+        return transports_->keepSaltsIn(folder, failure);
     }
     // Stops listening and closes every connection after what is queued for it has gone.
     void shutdown();
@@ -72,8 +74,9 @@ private:
 
     BoxSession& session_;
     ClientLimits limits_;
-    MessageCodec codec_;
-    QTcpServer server_;
+    std::unique_ptr<Transports> transports_;
+    std::unique_ptr<QTcpServer> listener_{transports_->makeListener()};
+    QTcpServer& server_{*listener_};
     QTimer second_;
     std::vector<Client*> clients_;
     // Addresses from which an operator has proven the key in this run: never held off, and a

@@ -4,6 +4,8 @@
 // commands the session takes, and sends back the box's state and answers.
 
 #include "box_link.h"
+#include "cipher/cipher_error.h"
+#include "cipher/tls_key.h"
 #include "log.h"
 #include "options.h"
 #include "band_table.h"
@@ -212,6 +214,14 @@ int main(int argc, char** argv)
     KeySource keySource = KeySource::Default;
     if (!readKey(&keyFile, &key, &keySource, &failure))
         return fatal(failure);
+    if (options.printPsk) {
+        try {
+            std::printf("%s\n", TlsPreSharedKey(key).toHex().constData());
+            return 0;
+        } catch (const CipherError& error) {
+            return fatal(error.description());
+        }
+    }
     if (!catchStopSignals())
         return fatal("cannot set up the signal handling; is the system out of descriptors?");
     QSocketNotifier stopSignal(signalPipe[0], QSocketNotifier::Read);
@@ -249,7 +259,7 @@ int main(int argc, char** argv)
     else
         box = std::make_unique<SerialBox>(options.device);
     BoxSession session(*box, options.commandSet);
-    Hub hub(session, key, options.limits);
+    Hub hub(session, key, options.limits, options.tls);
     running = &hub;
     if (!hub.keepSaltsIn(options.stateFolder, &failure))
         return fatal(failure);
@@ -259,18 +269,18 @@ int main(int argc, char** argv)
                          .arg(options.listenName)
                          .arg(options.port)
                          .arg(failure));
-    if (!options.address.isLoopback() && options.limits.allow.isEmpty())
+    if (!options.address.isLoopback() && options.limits.allow.isEmpty() && !options.tls)
         serverlog::warning(
             QString("zephrin-server: warning: listening on %1, not only on this computer, and "
                     "any address may connect: name the clients with --allow ADDRESS[/BITS]. The "
-                    "messages are encrypted but not authenticated: across the internet, put an "
-                    "SSH tunnel or a VPN in front of the server")
+                    "messages are encrypted but not authenticated: across the internet, use "
+                    "--tls, or put an SSH tunnel or a VPN in front of the server")
                 .arg(options.listenName));
-    else if (!options.address.isLoopback())
+    else if (!options.address.isLoopback() && !options.tls)
         serverlog::warning(
             QString("zephrin-server: warning: listening on %1, not only on this computer. The "
-                    "messages are encrypted but not authenticated: across the internet, put an "
-                    "SSH tunnel or a VPN in front of the server")
+                    "messages are encrypted but not authenticated: across the internet, use "
+                    "--tls, or put an SSH tunnel or a VPN in front of the server")
                 .arg(options.listenName));
     for (const QString& path : options.loggerPorts)
         if (!hub.addLoggerPort(path, &failure))

@@ -51,6 +51,11 @@ MessageCodec::MessageCodec(QString key, int threads, int maxRate)
 
 MessageCodec::~MessageCodec() = default;
 
+std::unique_ptr<Transport> MessageCodec::open(int id, QTcpSocket* socket, Source& source)
+{
+    return std::make_unique<MessageTransport>(*this, id, socket, source);
+}
+
 QString MessageCodec::key() const
 {
     const std::lock_guard lock(keyMutex_);
@@ -405,7 +410,8 @@ void MessageTransport::lineEnded(bool command)
     if (command) {
         for (const quint64 salt : lineSalts_)
             codec_.remember(salt);
-        proven_ = true;
+        if (!std::exchange(proven_, true) && onProven)
+            onProven();
     }
     lineSalts_.clear();
     if (!command)

@@ -15,6 +15,7 @@
 #include "seen_salts.h"
 #include "source.h"
 #include "thread_runner.h"
+#include "transport.h"
 
 #include <QTcpSocket>
 #include <QTimer>
@@ -27,26 +28,32 @@
 
 class MessageTransport;
 
-class MessageCodec {
+class MessageCodec : public Transports {
 public:
     // threads: workers decrypting received messages. maxRate: messages decrypted per connection
     // and second (each one a 10000-iteration key derivation).
     MessageCodec(QString key, int threads, int maxRate);
-    ~MessageCodec();
+    ~MessageCodec() override;
     MessageCodec(const MessageCodec&) = delete;
     MessageCodec& operator=(const MessageCodec&) = delete;
 
+    std::unique_ptr<Transport> open(int id, QTcpSocket* socket, Source& source) override;
     // From now on messages are read, and sent, under this key.
-    void setKey(const QString& key);
+    void setKey(const QString& key) override;
     // Remembers the salts of accepted messages in this folder too, and takes those it holds.
-    bool keepSaltsIn(const QString& folder, QString* failure);
+    bool keepSaltsIn(const QString& folder, QString* failure) override;
+    // One message for every connection that listens, encrypted once.
+    void report(const QByteArray& text, Output output) override
+    {
+        send(text, "state report", 0, output);
+    }
     // Sends the text as one message to connection `to`, or to every connection that listens
     // (0). Messages wait for a key derived ahead, in order; a newer report of the same output
     // replaces an older one that still waits, and goes behind what was queued since.
     void send(const QByteArray& text, const QString& what, int to = 0,
               std::optional<Output> output = std::nullopt);
     // Once a second: the rate window, and connections whose peer hung up unseen.
-    void newSecond();
+    void newSecond() override;
     bool anyListening() const;
 
 private:
@@ -84,7 +91,7 @@ private:
     ThreadRunner keyRunner_{1};
 };
 
-class MessageTransport {
+class MessageTransport : public Transport {
 public:
     // A client is read while its queue has room; one read adds at most this many bytes, a few
     // messages, beyond Intake::MaxQueuedPerSource.
@@ -99,28 +106,27 @@ public:
 
     // Takes the socket; the source is given the text of its messages.
     MessageTransport(MessageCodec& codec, int id, QTcpSocket* socket, Source& source);
-    ~MessageTransport();
+    ~MessageTransport() override;
     MessageTransport(const MessageTransport&) = delete;
     MessageTransport& operator=(const MessageTransport&) = delete;
 
     // One of its messages completed a command line of the box's set: it knows the key.
-    bool proven() const { return proven_; }
+    bool proven() const override { return proven_; }
     // Proven and there: it gets the reports.
     bool listening() const { return proven_ && !closing_ && !hungUp_ && !done_; }
     // Its source ended a line: the messages that carried it are remembered as accepted when it
     // was a command; when it was none, that counts against a connection not yet proven.
-    void lineEnded(bool command);
+    void lineEnded(bool command) override;
     // Something in flight or waiting for it: it is speaking, not idle.
-    bool busy() const;
-    // Closes the connection at once.
-    void abort();
-    // The server stops: what is queued for the client goes, then the connection closes.
-    void close();
-    // The client hung up and all it sent that is carried out has been, or it was aborted: its
-    // source may go.
-    std::function<void()> onDone;
-    // Its MaxStrikes-th message that no operator sends: it has been closed.
-    std::function<void()> onStruckOut;
+    bool busy() const override;
+    void abort() override;
+    void close() override;
+    // Encrypted under a key derived ahead, as all the codec sends.
+    void send(const QByteArray& text, const QString& what) override
+    {
+        codec_.send(text, what, id_);
+    }
+    // Its MaxStrikes-th message that no operator sends strikes it out; it is closed.
     static constexpr int MaxStrikes = 3;
 
 private:

@@ -89,7 +89,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     parser.setApplicationDescription(
         "The switch box on the network: Zephrin anywhere on the network drives the box wired to "
         "this computer as over its own serial port. Every message is encrypted under a key "
-        "shared with Zephrin, but not authenticated.\n"
+        "shared with Zephrin, but not authenticated; with --tls, TLS authenticates both ends "
+        "with that key.\n"
         "The key is read from systemd's credential \"key\" (LoadCredential=), else from "
         "--key-file, else from the environment variable ZEPHRIN_KEY, never from the command "
         "line; without any of them, the default key \"Zephrin\".\n"
@@ -116,8 +117,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption listen(
         "listen",
         "Address to listen on (default 127.0.0.1; :: is every IPv6 and IPv4 address). Any other "
-        "address lets the network in: name its clients with --allow, and put an SSH tunnel or a "
-        "VPN in front of it across the internet.",
+        "address lets the network in: name its clients with --allow, and use --tls (or an SSH "
+        "tunnel or a VPN) across the internet.",
         "address", ServerOptions::DefaultAddress);
     const QCommandLineOption keyFile("key-file",
                                      "File whose first line is the key, unless systemd hands "
@@ -195,9 +196,16 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         "for radio 1 and for radio 2; \"outside keep\" or \"outside off\" for a frequency "
         "outside every band (default: 160 m to 6 m, BCD band data, keep).",
         "file");
+    const QCommandLineOption tls(
+        "tls", "Speak TLS 1.2 on the port, authenticated by a key derived from the shared key, "
+               "and nothing else: for any network but this computer (default: the encrypted "
+               "messages).");
+    const QCommandLineOption printPsk(
+        "print-psk", "Print the TLS key derived from the shared key in hex, for openssl s_client "
+                     "-psk, and stop.");
     parser.addOptions({device, simulate, protocol, port, listen, keyFile, allow, maxClients,
                        maxPerAddress, loginTimeout, maxRate, threads, stateDir, logFile, quiet,
-                       loggerPort, loggerTcp, rig1, rig2, rigPoll, bands});
+                       loggerPort, loggerTcp, rig1, rig2, rigPoll, bands, tls, printPsk});
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -213,6 +221,12 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     if (!parser.positionalArguments().isEmpty())
         return usageError("unexpected argument " + parser.positionalArguments().first() +
                           "; the key goes in --key-file or ZEPHRIN_KEY");
+    if (parser.isSet(printPsk)) {
+        ParsedCommandLine printing;
+        printing.options.printPsk = true;
+        printing.options.keyFile = parser.value(keyFile);
+        return printing;
+    }
     // An empty --device names no box: the service runs with --device "${ZEPHRIN_DEVICE}".
     const bool deviceNamed = parser.isSet(device) && !parser.value(device).isEmpty();
     if (parser.isSet(device) && !deviceNamed && !parser.isSet(simulate))
@@ -294,6 +308,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                               .arg(mostThreads));
     options.logFile = parser.value(logFile);
     options.quiet = parser.isSet(quiet);
+    options.tls = parser.isSet(tls);
     options.loggerPorts = parser.values(loggerPort);
     for (const QString& text : parser.values(loggerTcp)) {
         ServerOptions::Listener listener;

@@ -28,6 +28,10 @@ struct ServerOptions {
     ClientLimits limits;
     QString logFile;
     bool quiet = false;
+    // The windows' port speaks TLS with the key's pre-shared key instead of the messages.
+    bool tls = false;
+    // Print the pre-shared key in hex and stop: for openssl s_client -psk.
+    bool printPsk = false;
     // Links to the ptys that loggers open as their serial port.
     QStringList loggerPorts;
     // Where loggers connect with plain TCP.

@@ -30,6 +30,8 @@ public:
     // a carriage return ends the line, a line feed is nothing.
     void takeText(QByteArrayView text);
     bool hasUnfinishedLine() const { return !line_.isEmpty() || lineTooLong_; }
+    // False while its lines fill its share of the box session's queue: read it no further.
+    bool sessionHasRoom() const { return session_.hasRoom(*this); }
     // Drops the line taken so far: its end will not come.
     void forgetLine()
     {

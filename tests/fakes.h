@@ -15,6 +15,7 @@
 #include "platform/workers.h"
 
 #include <QStringList>
+#include <optional>
 #include <map>
 #include <memory>
 #include <set>
@@ -246,6 +247,7 @@ struct FakeSocket : Socket {
     int currentState = Closed;
     QString host;
     int port = 0;
+    std::optional<QByteArray> preSharedKey; // a secure connection's
     QStringList sent;
     QString waiting;
     Events events;
@@ -253,7 +255,13 @@ struct FakeSocket : Socket {
     {
         host = h;
         port = p;
+        preSharedKey.reset();
         currentState = 6;
+    }
+    void connectSecurely(const QString& h, int p, const QByteArray& key) override
+    {
+        connectTo(h, p);
+        preSharedKey = key;
     }
     void close() override { currentState = Closed; }
     int state() const override { return currentState; }

@@ -3,6 +3,7 @@
 // and the server's reports.
 
 #include "cipher/encrypted_text.h"
+#include "cipher/tls_key.h"
 #include "form_fixture.h"
 
 #include <tuple>
@@ -175,6 +176,43 @@ TEST_F(NetworkTest, ReportsTogetherOrSplitAreEachAppliedInOrderAndErrorsRaiseOne
     workers.finishAll();
     EXPECT_EQ(term().content.count("TX1"), 71);
     EXPECT_EQ(lamps(), "LddLd");
+}
+
+// Ticked, Connect goes inside TLS with the key's derived key, commands and reports are plain
+// lines, and a failed handshake is said once, in a box, the lamp and the status.
+TEST_F(NetworkTest, WithSecureLinkTickedTheLinkIsTlsWithPlainLines)
+{
+    menu("mnuTCPPort1").click();
+    menu("mnuSecureLink").click();
+    EXPECT_EQ(store.setting("securelink"), "1");
+    ui.dialog.answers = {QString("shack"), QString("new key"), QString("shack")};
+    button("cmdConnect").click();
+    EXPECT_FALSE(socket.preSharedKey) << "not before its key is derived";
+    workers.finishAll();
+    EXPECT_EQ(socket.preSharedKey, TlsPreSharedKey("Zephrin"));
+    menu("mnuChangeKey").click();
+    button("cmdConnect").click();
+    workers.finishAll();
+    EXPECT_EQ(socket.preSharedKey, TlsPreSharedKey("new key"));
+
+    form.protocol = "1";
+    socket.currentState = Socket::Connected;
+    socket.events.connected();
+    EXPECT_EQ(socket.sent, (QStringList{"?TX\r", "?RX\r", "AUX100\r", "AUX200\r"}));
+    socket.waiting = "TX2\rRX";
+    deliver();
+    socket.waiting = "2\r";
+    deliver();
+    EXPECT_EQ(lamps(), "dLdLd");
+    EXPECT_EQ(term().content, "TX2\r\nRX2\r\n");
+
+    boxes().clear();
+    socket.events.secureLinkFailed("decrypt error");
+    EXPECT_EQ(net(), std::tuple("Secure link failed", Colour::Red, true));
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_TRUE(boxes()[0].prompt.contains("failed: decrypt error."));
+    menu("mnuSecureLink").click();
+    EXPECT_EQ(store.setting("securelink"), "0");
 }
 
 } // namespace

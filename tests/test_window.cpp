@@ -309,6 +309,30 @@ TEST_F(WindowTest, AServerLightsTheLampsAndAPeerThatClosesOrRefusesIsShown)
     ASSERT_TRUE(pumpUntil([&] { return showsStatus("Network error"); }, 5000));
 }
 
+TEST_F(WindowTest, WithSecureLinkTickedATlsServerLightsTheLampsAndAWrongKeyIsSaid)
+{
+    trigger("mnuSecureLink");
+    {
+        Server server({"--simulate", "otrsp", "--tls"}, ResetKey);
+        for (const char* lamp : {"shpFocus1", "shpRx1", "shpFocus2"})
+            toolkit.shape(lamp).setFillStyle(FillStyle::Transparent);
+        connectTo(server.port());
+        ASSERT_TRUE(pumpUntil([&] { return lit("shpFocus1") && lit("shpRx1"); }, 5000))
+            << server.log().toStdString();
+        toolkit.shape("shpFocus2").setFillStyle(FillStyle::Transparent);
+        click("TxFocus2");
+        EXPECT_TRUE(server.waitForLog("to the box: \"TX2\\r\""));
+        form.cmdDisconnect_Click();
+    }
+    Server other({"--simulate", "otrsp", "--tls"}, "another key");
+    connectTo(other.port());
+    ASSERT_TRUE(pumpUntil([&] { return showsStatus("Secure link failed"); }, 5000));
+    EXPECT_TRUE(lit("shpNetStat"));
+    EXPECT_EQ(dialog.prompts().filter("The secure link (TLS) to Zephrin Server failed").size(),
+              1);
+    EXPECT_TRUE(other.waitForLog("its key differs from this server's"));
+}
+
 TEST_F(WindowTest, AClickIsHandledWithinAFloodOfReportsAfterAFewOfThem)
 {
     QTcpServer peer;

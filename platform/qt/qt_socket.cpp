@@ -1,27 +1,80 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "qt_socket.h"
 
+#include "platform/tls_link.h"
 #include "event_gate.h"
 #include "platform/runtime_error.h"
+
+#include <QSslCipher>
+#include <QSslConfiguration>
+#include <QSslPreSharedKeyAuthenticator>
+
+namespace {
+
+QSslConfiguration tlsConfiguration()
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    // Qt offers pre-shared keys in TLS 1.3 only behind an environment switch.
+    configuration.setProtocol(QSsl::TlsV1_2);
+    // No certificate: the key authenticates the server.
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    QList<QSslCipher> ciphers;
+    for (const char* name : tlslink::CipherSuites)
+        if (const QSslCipher cipher(QString::fromLatin1(name)); !cipher.isNull())
+            ciphers << cipher;
+    configuration.setCiphers(ciphers);
+    return configuration;
+}
+
+} // namespace
 
 QtSocket::QtSocket(EventGate& gate) : gate_(gate)
 {
     // What the window has not read stays with the server: TCP holds it back.
     socket_.setReadBufferSize(ReadBufferBytes);
-    QObject::connect(&socket_, &QTcpSocket::connected, [this] {
+    handshake_.setSingleShot(true);
+    QObject::connect(&handshake_, &QTimer::timeout, [this] {
+        if (handshakeFailed(QString("the server did not answer the TLS handshake in %1 s")
+                                .arg(HandshakeTimeoutMs / 1000)))
+            socket_.abort();
+    });
+    QObject::connect(&socket_, &QSslSocket::preSharedKeyAuthenticationRequired,
+                     [this](QSslPreSharedKeyAuthenticator* authenticator) {
+                         authenticator->setIdentity(tlslink::Identity);
+                         authenticator->setPreSharedKey(preSharedKey_);
+                     });
+    // A secure connection is up once its handshake has succeeded, not when TCP is.
+    QObject::connect(&socket_, &QSslSocket::connected, [this] {
+        if (secure_) {
+            handshaking_ = true;
+            return handshake_.start(HandshakeTimeoutMs);
+        }
         gate_.post(&socket_, [this] {
             if (events_.connected)
                 events_.connected();
         });
     });
-    QObject::connect(&socket_, &QTcpSocket::disconnected, [this] {
+    QObject::connect(&socket_, &QSslSocket::encrypted, [this] {
+        handshaking_ = false;
+        handshake_.stop();
+        gate_.post(&socket_, [this] {
+            if (events_.connected)
+                events_.connected();
+        });
+    });
+    QObject::connect(&socket_, &QSslSocket::disconnected, [this] {
+        if (handshakeFailed("the server closed the connection during the TLS handshake") ||
+            (secure_ && failed_))
+            return;
         closedByPeer_ = true;
         gate_.post(&socket_, [this] {
             if (events_.closedByPeer)
                 events_.closedByPeer();
         });
     });
-    QObject::connect(&socket_, &QTcpSocket::errorOccurred, [this](QAbstractSocket::SocketError e) {
+    QObject::connect(&socket_, &QSslSocket::errorOccurred, [this](QAbstractSocket::SocketError e) {
+        if (handshakeFailed(socket_.errorString()))
+            return;
         // The server closing its end is the closed event, not a failure.
         if (e == QAbstractSocket::RemoteHostClosedError)
             return;
@@ -32,17 +85,44 @@ QtSocket::QtSocket(EventGate& gate) : gate_(gate)
                 events_.error(int(e), description);
         });
     });
-    QObject::connect(&socket_, &QTcpSocket::readyRead, [this] { dataArrived(); });
+    QObject::connect(&socket_, &QSslSocket::readyRead, [this] { dataArrived(); });
 }
 
 void QtSocket::connectTo(const QString& host, int port)
 {
     close();
+    secure_ = false;
     socket_.connectToHost(host, quint16(port));
+}
+
+void QtSocket::connectSecurely(const QString& host, int port, const QByteArray& preSharedKey)
+{
+    close();
+    secure_ = true;
+    preSharedKey_ = preSharedKey;
+    socket_.setSslConfiguration(tlsConfiguration());
+    socket_.connectToHostEncrypted(host, quint16(port));
+}
+
+// Only while a secure connection's TCP is up and its handshake is not done: before, it is the
+// network's failure; after, the server's close.
+bool QtSocket::handshakeFailed(const QString& reason)
+{
+    if (!std::exchange(handshaking_, false))
+        return false;
+    handshake_.stop();
+    failed_ = true;
+    gate_.post(&socket_, [this, reason] {
+        if (events_.secureLinkFailed)
+            events_.secureLinkFailed(reason);
+    });
+    return true;
 }
 
 void QtSocket::close()
 {
+    handshaking_ = false;
+    handshake_.stop();
     socket_.abort();
     closedByPeer_ = false;
     failed_ = false;
