@@ -21,8 +21,6 @@ bool isPlainText(const QString& text)
     return true;
 }
 
-constexpr int RateWindowMs = 1000;
-
 } // namespace
 
 MessageCodec::MessageCodec(QString key, int threads, int maxRate)
