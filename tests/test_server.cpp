@@ -139,10 +139,11 @@ TEST_F(ServerOnPty, TheBoxIsHeardAsItIsAndPutBackWhereItWasWhenItReturns)
     ASSERT_TRUE(server.waitForLog("box gave no answer to \"?TX\""));
     pty->write("TX1\r");
     EXPECT_TRUE(server.waitForLog("box said \"TX1\" unasked"));
-    // An answer without its CR ends where an event begins; an asker that has gone gets nothing.
+    // A line that does not answer the open query is nobody's; an answer without its CR ends where
+    // an event begins; an asker that has gone gets nothing.
     client.sendText("?AUX2\r");
     EXPECT_EQ(pty->read(6), "?AUX2\r");
-    pty->write("AUX212$TX2\r");
+    pty->write("RX2\rAUX212$TX2\r");
     EXPECT_EQ(client.receive(3), (QStringList{"AUX212\r", "AUX212\r", "TX2\r"}))
         << "the report of the state it learned, its answer, the event";
     {
@@ -428,7 +429,8 @@ TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
     };
     const ParsedCommandLine given =
         parse("--simulate MK2R --port 0 --listen :: --allow ::ffff:10.1.2.0/120 --allow "
-              "192.168.1.20 --allow 0.0.0.0/0 --max-clients 3 --max-rate 1 --threads 2 --quiet "
+              "192.168.1.20 --allow 0.0.0.0/0 --max-clients 3 --max-per-address 0 --max-rate 1 "
+              "--threads 2 --quiet "
               "--key-file /etc/zephrin/key --log /tmp/log --logger-tcp 192.0.2.7:4532");
     ASSERT_EQ(given.outcome, ParsedCommandLine::Outcome::Run) << given.text.toStdString();
     const ServerOptions& options = given.options;
