@@ -193,6 +193,7 @@ TEST_F(FormTest, ADevicePresentIsAssignedToAComEntryWhichShowsItAtOnce)
     EXPECT_TRUE(boxes().at(0).prompt.endsWith(adapter + " - FT232R (serial number A1)"));
     EXPECT_TRUE(boxes().at(1).prompt.contains("COM5 (now /dev/ttyS4)"));
     EXPECT_TRUE(boxes().at(1).prompt.endsWith("COM16 (now /dev/ttyS15)"));
+    EXPECT_FALSE(boxes().at(1).prompt.contains("COM0")) << "the first item is COM1's";
     EXPECT_EQ(store.getSetting(AppName, "serial ports", "COM5", {}) + menu("mnuPortsCom5").tip,
               adapter + adapter);
     EXPECT_EQ(boxes().size(), 4u);
