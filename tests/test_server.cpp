@@ -464,6 +464,7 @@ TEST(ServerOptions, TheCommandLineReadsIntoValuesOrSaysWhatIsWrong)
         {"--simulate otrsp --threads 1000", "--threads takes a number of threads, 1 to"},
         {"--simulate otrsp --listen ::ffff:127.0.0.1", "--listen takes an IPv4 address as such"},
         {"--simulate otrsp --max-clients 0", "--max-clients takes"},
+        {"--simulate otrsp --max-per-address x", "--max-per-address takes"},
         {"--simulate otrsp --split", "Unknown option 'split'"},
         {"--simulate otrsp shack", "unexpected argument shack; the key goes in"},
         {"--simulate otrsp --logger-tcp 192.0.2.7:4532", "--logger-tcp"},
