@@ -82,7 +82,7 @@ struct FakeRichTextBox : RichTextBox {
 };
 
 struct FakeWindow : FormWindow {
-    double x = 0, y = 0;
+    double x = -1, y = -1; // until placed: where the window manager puts it
     ClickHandler unload;
     double left() const override { return x; }
     void setLeft(double t) override { x = t; }
