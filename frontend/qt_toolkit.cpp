@@ -195,7 +195,7 @@ constexpr Spoken spokenControls[] = {
     {"txtTerm", "Terminal", "What the box sends; typed keys go to the box. Tab leaves it"},
     {"txtAux1", "Radio 1 aux output", nullptr},
     {"txtAux2", "Radio 2 aux output", nullptr},
-    {"lblStatus", "Network status", nullptr},
+    {"lblStatus", nullptr, "Network status"}, // its name is its text
     {"TXQuery", nullptr, "Asks the box which radio transmits"},
     {"RXQuery", nullptr, "Asks the box which radio is heard"},
     {"FWQuery", nullptr, "Asks the box for its firmware version"},
