@@ -113,6 +113,7 @@ public:
     void setFillStyle(int style) override { lamp_->setFillStyle(style); }
     std::uint32_t fillColor() const override { return lamp_->fillColor(); }
     void setFillColor(std::uint32_t colour) override { lamp_->setFillColor(colour); }
+    void setStateText(const QString& text) override { lamp_->setStateText(text); }
 
 private:
     LampWidget* lamp_;
@@ -458,8 +459,7 @@ QtToolkit::QtToolkit(EventGate& gate, Dialogs* dialogs)
             break;
         }
         case ControlKind::Circle: {
-            auto* lamp = new LampWidget(spokenFor(c.name)->name, c.name == QString("shpNetStat"),
-                                        client);
+            auto* lamp = new LampWidget(spokenFor(c.name)->name, client);
             shapes_[c.name] = std::make_unique<QtShape>(lamp);
             widget = lamp;
             break;

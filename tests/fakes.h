@@ -25,7 +25,7 @@
 // A menu entry, a button, a label, a lamp or a text box: what the form set, and its handler.
 struct FakeControl : MenuEntry, CommandButton, Label, Shape, TextBox {
     bool isChecked = false, shown = true;
-    QString content, tip;
+    QString content, tip, spoken;
     int style = FillStyle::Transparent;
     std::uint32_t colour = Colour::Green;
     ClickHandler click;
@@ -39,6 +39,7 @@ struct FakeControl : MenuEntry, CommandButton, Label, Shape, TextBox {
     void setFillStyle(int s) override { style = s; }
     std::uint32_t fillColor() const override { return colour; }
     void setFillColor(std::uint32_t c) override { colour = c; }
+    void setStateText(const QString& t) override { spoken = t; }
     bool lit() const { return style == FillStyle::Solid; }
     QString text() const override { return content; }
     void setText(const QString& t) override { content = t; }
