@@ -36,7 +36,8 @@ private:
 };
 
 // A push button whose caption wraps onto a second line when the button is narrow. Its access
-// key clicks it at once: an operator switching radios by keyboard waits for no animation.
+// key clicks it at once, once a press: an operator switching radios by keyboard waits for no
+// animation, and a held key sends the command once.
 class CaptionButton : public QPushButton {
 public:
     CaptionButton(const QString& caption, QWidget* parent);
@@ -44,6 +45,9 @@ public:
 protected:
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent*) override;
+
+private:
+    int accessKeyId_ = 0;
 };
 
 // The terminal pane. It holds its text exactly as the program wrote it (carriage return and
