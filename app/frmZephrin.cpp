@@ -39,6 +39,7 @@ frmZephrin::frmZephrin(const Platform& platform)
         mnuAux1On[n - 1] = &ui.menuEntry("mnuAux1" + nn + "On");
         mnuAux2On[n - 1] = &ui.menuEntry("mnuAux2" + nn + "On");
     }
+    shpNetStat->setStateText("not connected");
     wireEvents();
 }
 

@@ -81,9 +81,15 @@ void frmZephrin::restoreSettings()
     mnuSecureLink->setChecked(secureLink == "1");
     if (secureLink == "1")
         networkLink.preparePreSharedKey();
-    FormWindow& window = ui.window();
-    window.setTop(static_cast<float>(numericValue(readSetting(settings, Setting::FormTop, "0"))));
-    window.setLeft(static_cast<float>(numericValue(readSetting(settings, Setting::FormLeft, "0"))));
+    // With no position stored yet, the window manager places the window, and shut-down stores
+    // where it stood.
+    const QString top = readSetting(settings, Setting::FormTop);
+    const QString left = readSetting(settings, Setting::FormLeft);
+    if (!top.isEmpty() || !left.isEmpty()) {
+        FormWindow& window = ui.window();
+        window.setTop(static_cast<float>(numericValue(top.isEmpty() ? "0" : top)));
+        window.setLeft(static_cast<float>(numericValue(left.isEmpty() ? "0" : left)));
+    }
     // Every received burst raises the receive event; the box's modem lines stay quiet.
     MSComm1.setRThreshold(1);
     MSComm1.setRTSEnable(false);

@@ -37,11 +37,16 @@ void frmZephrin::connectToServer(const QString& host, int port)
     shpNetStat->setFillColor(Colour::Yellow);
     closeConnection();
     networkLink.connectTo(host, port, secureLink == "1");
+    shpNetStat->setStateText("connecting");
 }
 
+// The network lamp's words say the link's state, which its colour does not tell alone: yellow is
+// both a connection under way and one that the server closed, and a first attempt does not even
+// light the lamp.
 void frmZephrin::closeConnection()
 {
     networkLink.close();
+    shpNetStat->setStateText("not connected");
 }
 
 void frmZephrin::cmdConnect_Click()
@@ -82,6 +87,7 @@ void frmZephrin::wskClient_Connect()
         lblStatus->setCaption(" Network connected");
         shpNetStat->setFillColor(Colour::Green);
         shpNetStat->setFillStyle(FillStyle::Solid);
+        shpNetStat->setStateText("connected");
         networkLink.prepareKeys();
         if (mode != "2")
             return;
@@ -103,6 +109,7 @@ void frmZephrin::wskClient_Close()
         networkLink.peerClosed();
         lblStatus->setCaption("Connection closed");
         shpNetStat->setFillColor(Colour::Yellow);
+        shpNetStat->setStateText("closed by the server");
     });
 }
 
@@ -114,6 +121,7 @@ void frmZephrin::wskClient_Error(int /*number*/, const QString& /*description*/)
     lblStatus->setCaption("Network error");
     shpNetStat->setFillColor(Colour::Red);
     shpNetStat->setFillStyle(FillStyle::Solid);
+    shpNetStat->setStateText("connection failed");
 }
 
 void frmZephrin::mnuNetAutoconnect_Click()
@@ -133,6 +141,7 @@ void frmZephrin::mnuSecureLink_Click()
 void frmZephrin::wskClient_SecureLinkFailed(const QString& reason)
 {
     lblStatus->setCaption("Secure link failed");
+    shpNetStat->setStateText("secure link failed");
     shpNetStat->setFillColor(Colour::Red);
     shpNetStat->setFillStyle(FillStyle::Solid);
     msgBox(QString("The secure link (TLS) to Zephrin Server failed: %1.\n\nThe same encryption "

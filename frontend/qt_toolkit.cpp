@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLayout>
@@ -18,6 +19,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 #include <optional>
 #include <stdexcept>
 
@@ -111,6 +113,7 @@ public:
     void setFillStyle(int style) override { lamp_->setFillStyle(style); }
     std::uint32_t fillColor() const override { return lamp_->fillColor(); }
     void setFillColor(std::uint32_t colour) override { lamp_->setFillColor(colour); }
+    void setStateText(const QString& text) override { lamp_->setStateText(text); }
 
 private:
     LampWidget* lamp_;
@@ -193,7 +196,7 @@ constexpr Spoken spokenControls[] = {
     {"txtTerm", "Terminal", "What the box sends; typed keys go to the box. Tab leaves it"},
     {"txtAux1", "Radio 1 aux output", nullptr},
     {"txtAux2", "Radio 2 aux output", nullptr},
-    {"lblStatus", "Network status", nullptr},
+    {"lblStatus", nullptr, "Network status"}, // its name is its text
     {"TXQuery", nullptr, "Asks the box which radio transmits"},
     {"RXQuery", nullptr, "Asks the box which radio is heard"},
     {"FWQuery", nullptr, "Asks the box for its firmware version"},
@@ -280,15 +283,26 @@ public:
     std::function<void()> unload;
     bool ending = false;
 
+    ZephrinWindow()
+    {
+        framing_.setInterval(FramingTickMs);
+        connect(&framing_, &QTimer::timeout, this, [this] {
+            settlePlacement();
+            if (!wantedInside_ || framingSince_.hasExpired(FramingMs)) {
+                framing_.stop();
+                wantedInside_.reset();
+            }
+        });
+    }
+
     // Where the window's inside is to stand once it is shown. Before a window is shown its frame
     // is not known, and platforms place it by the frame or by the inside (X11's static gravity)
-    // as they please: once shown, it is moved to stand exactly there.
+    // as they please: once the frame is known, the window is moved to stand exactly there, or as
+    // near as keeps its frame, title bar first, on the screen.
     void placeInside(const QPoint& inside)
     {
-        if (isVisible()) {
-            move(pos() + inside - geometry().topLeft());
-            return;
-        }
+        if (isVisible())
+            return windowHandle()->setPosition(inside);
         move(inside);
         wantedInside_ = inside;
     }
@@ -303,25 +317,63 @@ protected:
     }
     void showEvent(QShowEvent* event) override
     {
-        // A position stored on a screen that is no longer there: where it can be seen.
-        const QRect frame = frameGeometry();
-        bool seen = false;
-        for (const QScreen* screen : QGuiApplication::screens())
-            seen = seen || screen->availableGeometry().intersects(frame);
-        if (!seen && QGuiApplication::primaryScreen()) {
-            move(QGuiApplication::primaryScreen()->availableGeometry().topLeft());
-            wantedInside_.reset();
-        }
+        settlePlacement(); // a position stored on a screen that is no longer there
         QMainWindow::showEvent(event);
-        QTimer::singleShot(0, this, [this] {
-            if (wantedInside_ && geometry().topLeft() != *wantedInside_)
-                move(pos() + *wantedInside_ - geometry().topLeft());
-            wantedInside_.reset();
-        });
+        // The window manager frames the window a moment after it is shown, and tells the window
+        // nothing when its inside stays where it was: look until the frame is known, for a
+        // while (a window manager that draws no frame never makes it known).
+        framingSince_.start();
+        framing_.start();
     }
 
 private:
+    static constexpr int FramingTickMs = 20;
+    static constexpr int FramingMs = 2000;
+
+    // Moves the window to the wanted place, its frame pulled onto the screen. The frame is the
+    // window's own, not the widget's copy of it: the widget learns its frame only when it moves,
+    // and a window manager that frames a window where it stands (X11's static gravity) does not
+    // move it.
+    void settlePlacement()
+    {
+        if (!wantedInside_)
+            return;
+        const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+        const QRect inside = geometry();
+        const QRect wantedFrame = QRect(*wantedInside_, inside.size()).marginsAdded(frame);
+        const QPoint target = onScreen(wantedFrame).marginsRemoved(frame).topLeft();
+        // Framed: the inside stands within the frame (before that, a window manager may have
+        // taken the window into a frame without yet making room for the title bar).
+        if (frame.left() > 0 || frame.top() > 0)
+            wantedInside_.reset();
+        if (inside.topLeft() == target)
+            return;
+        if (windowHandle() && isVisible())
+            windowHandle()->setPosition(target);
+        else
+            move(target);
+    }
+
+    // The frame moved as little as it takes to lie on the available area of its screen (the
+    // primary screen when it is on none); where it is larger, its top left corner stays on.
+    static QRect onScreen(QRect frame)
+    {
+        const QScreen* screen = QGuiApplication::screenAt(frame.center());
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        if (!screen)
+            return frame;
+        const QRect area = screen->availableGeometry();
+        frame.moveRight(std::min(frame.right(), area.right()));
+        frame.moveBottom(std::min(frame.bottom(), area.bottom()));
+        frame.moveLeft(std::max(frame.left(), area.left()));
+        frame.moveTop(std::max(frame.top(), area.top()));
+        return frame;
+    }
+
     std::optional<QPoint> wantedInside_;
+    QTimer framing_;
+    QElapsedTimer framingSince_;
 };
 
 void QtApplication::end()
@@ -407,8 +459,7 @@ QtToolkit::QtToolkit(EventGate& gate, Dialogs* dialogs)
             break;
         }
         case ControlKind::Circle: {
-            auto* lamp = new LampWidget(spokenFor(c.name)->name, c.name == QString("shpNetStat"),
-                                        client);
+            auto* lamp = new LampWidget(spokenFor(c.name)->name, client);
             shapes_[c.name] = std::make_unique<QtShape>(lamp);
             widget = lamp;
             break;

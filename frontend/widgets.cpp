@@ -14,14 +14,17 @@
 
 namespace {
 
-// What a screen reader learns of a lamp: an indicator whose value is its state.
+// What a screen reader learns of a lamp. AT-SPI knows no indicator role, and carries a change
+// of the checked state and of the description, not of a value without a value interface.
 class LampAccessible : public QAccessibleWidget {
 public:
-    explicit LampAccessible(LampWidget* lamp) : QAccessibleWidget(lamp, QAccessible::Indicator) {}
-    QString text(QAccessible::Text t) const override
+    explicit LampAccessible(LampWidget* lamp) : QAccessibleWidget(lamp, QAccessible::CheckBox) {}
+    QAccessible::State state() const override
     {
-        return t == QAccessible::Value ? static_cast<LampWidget*>(widget())->stateText()
-                                       : QAccessibleWidget::text(t);
+        QAccessible::State state = QAccessibleWidget::state();
+        state.checkable = state.readOnly = true;
+        state.checked = static_cast<LampWidget*>(widget())->lit();
+        return state;
     }
 };
 
@@ -33,34 +36,36 @@ QAccessibleInterface* lampAccessible(const QString&, QObject* object)
 
 } // namespace
 
-LampWidget::LampWidget(const QString& name, bool showsConnection, QWidget* parent)
-    : QWidget(parent), fillStyle_(FillStyle::Transparent), fillColor_(Colour::Green),
-      showsConnection_(showsConnection)
+LampWidget::LampWidget(const QString& name, QWidget* parent)
+    : QWidget(parent), fillStyle_(FillStyle::Transparent), fillColor_(Colour::Green)
 {
     static const bool factoryInstalled = (QAccessible::installFactory(lampAccessible), true);
     Q_UNUSED(factoryInstalled);
     setAccessibleName(name);
-    setAccessibleDescription(stateText());
+    setAccessibleDescription("dark");
 }
 
-QString LampWidget::stateText() const
+bool LampWidget::lit() const
 {
-    const bool lit = fillStyle_ == FillStyle::Solid;
-    if (!showsConnection_)
-        return lit ? "lit" : "dark";
-    if (lit && fillColor_ == Colour::Green)
-        return "connected";
-    return lit && fillColor_ == Colour::Yellow ? "connecting" : "not connected";
+    return fillStyle_ == FillStyle::Solid;
 }
 
-// The state is the lamp's description as well, which every screen reader reads after its name.
-void LampWidget::stateChanged()
+void LampWidget::setStateText(const QString& text)
+{
+    stateText_ = text;
+    stateChanged(lit());
+}
+
+// The state is the lamp's description, which every screen reader reads after its name.
+void LampWidget::stateChanged(bool wasLit)
 {
     update();
-    if (accessibleDescription() == stateText())
+    setAccessibleDescription(stateText_.isEmpty() ? (lit() ? "lit" : "dark") : stateText_);
+    if (lit() == wasLit)
         return;
-    setAccessibleDescription(stateText());
-    QAccessibleValueChangeEvent event(this, stateText());
+    QAccessible::State checked;
+    checked.checked = true;
+    QAccessibleStateChangeEvent event(this, checked);
     QAccessible::updateAccessibility(&event);
 }
 
@@ -71,14 +76,15 @@ QColor LampWidget::toQColor(std::uint32_t colour)
 
 void LampWidget::setFillStyle(int style)
 {
+    const bool wasLit = lit();
     fillStyle_ = style;
-    stateChanged();
+    stateChanged(wasLit);
 }
 
 void LampWidget::setFillColor(std::uint32_t colour)
 {
     fillColor_ = colour;
-    stateChanged();
+    update();
 }
 
 void LampWidget::paintEvent(QPaintEvent*)
@@ -89,7 +95,7 @@ void LampWidget::paintEvent(QPaintEvent*)
     const QRectF circle((width() - diameter) / 2.0, (height() - diameter) / 2.0, diameter,
                         diameter);
     painter.setPen(QPen(palette().color(QPalette::WindowText), 1));
-    painter.setBrush(fillStyle_ == FillStyle::Solid ? QBrush(toQColor(fillColor_)) : Qt::NoBrush);
+    painter.setBrush(lit() ? QBrush(toQColor(fillColor_)) : Qt::NoBrush);
     painter.drawEllipse(circle);
 }
 
@@ -99,9 +105,19 @@ CaptionButton::CaptionButton(const QString& caption, QWidget* parent) : QPushBut
 
 bool CaptionButton::event(QEvent* event)
 {
-    // Qt answers a shortcut with an animated click that acts a tenth of a second later.
-    if (event->type() != QEvent::Shortcut || static_cast<QShortcutEvent*>(event)->isAmbiguous())
+    if (event->type() != QEvent::Shortcut)
         return QPushButton::event(event);
+    const auto* shortcut = static_cast<QShortcutEvent*>(event);
+    // Qt keeps the id of the access key's grab to itself, and the shortcut map hands a button
+    // only its own grabs: the first press tells it. From then on a held key does not repeat the
+    // command, as a held key would 18 times a second.
+    if (accessKeyId_ == 0 && shortcut->shortcutId() != 0) {
+        accessKeyId_ = shortcut->shortcutId();
+        setShortcutAutoRepeat(accessKeyId_, false);
+    }
+    if (accessKeyId_ == 0 || shortcut->shortcutId() != accessKeyId_ || shortcut->isAmbiguous())
+        return QPushButton::event(event);
+    // Qt answers its access key with an animated click that acts a tenth of a second later.
     if (focusPolicy() & Qt::TabFocus)
         setFocus(Qt::ShortcutFocusReason);
     click();

@@ -8,17 +8,18 @@
 #include <functional>
 
 // An indicator lamp: a circle's outline, filled with its colour when the fill style is solid.
-// A screen reader hears its name and its state: "lit" or "dark", or for the lamp of the
-// network link what its colour means.
+// A screen reader finds a read-only check box, checked while the lamp is lit, that says its
+// state after its name: "lit" or "dark", or the words the program gives it.
 class LampWidget : public QWidget {
 public:
-    LampWidget(const QString& name, bool showsConnection, QWidget* parent);
+    LampWidget(const QString& name, QWidget* parent);
 
     int fillStyle() const { return fillStyle_; }
     void setFillStyle(int style);
     std::uint32_t fillColor() const { return fillColor_; }
     void setFillColor(std::uint32_t colour);
-    QString stateText() const;
+    bool lit() const;
+    void setStateText(const QString& text);
 
     // The colour value (red in the lowest byte) as a Qt colour.
     static QColor toQColor(std::uint32_t colour);
@@ -27,15 +28,16 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
-    void stateChanged();
+    void stateChanged(bool wasLit);
 
     int fillStyle_;
     std::uint32_t fillColor_;
-    bool showsConnection_;
+    QString stateText_;
 };
 
 // A push button whose caption wraps onto a second line when the button is narrow. Its access
-// key clicks it at once: an operator switching radios by keyboard waits for no animation.
+// key clicks it at once, once a press: an operator switching radios by keyboard waits for no
+// animation, and a held key sends the command once.
 class CaptionButton : public QPushButton {
 public:
     CaptionButton(const QString& caption, QWidget* parent);
@@ -43,6 +45,9 @@ public:
 protected:
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent*) override;
+
+private:
+    int accessKeyId_ = 0;
 };
 
 // The terminal pane. It holds its text exactly as the program wrote it (carriage return and

@@ -57,6 +57,9 @@ public:
     virtual void setFillStyle(int style) = 0;
     virtual std::uint32_t fillColor() const = 0;
     virtual void setFillColor(std::uint32_t colour) = 0;
+    // What a screen reader hears of the lamp after its name, where "lit" or "dark" would not
+    // tell what it means.
+    virtual void setStateText(const QString& text) = 0;
 };
 
 class TextBox {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Installs the Debian 12 packages that building, running and testing Zephrin need.
+# Installs the Debian 12 packages that building, running and testing Zephrin need; with the
+# argument "screenshot", also what scripts/screenshot.sh needs.
 # This script is the one place that knows the package list.
 set -euo pipefail
 
@@ -17,6 +18,7 @@ packages=(
   dbus at-spi2-core python3-pyatspi
   libhamlib-utils
 )
+[ "${1:-}" = screenshot ] && packages+=(imagemagick)
 
 missing=()
 for p in "${packages[@]}"; do

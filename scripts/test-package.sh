@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package and checks it as Debian would: lintian, its file list, installing it
 # with apt, the service's unit (systemd-analyze verify and its offline security score), starting
-# the window from the installed paths, and purging it without a trace, an enabled unit included.
+# the window from the installed paths, an upgrade that restarts the enabled service, a removal
+# that stops it, and purging it without a trace, an enabled unit included.
 # Needs root (or sudo) for apt-get.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -78,7 +79,9 @@ zephrin-server --version | grep -q 'GNU GPL version 3 or later' || fail "--versi
 
 echo "== xvfb-run -a zephrin"
 config="$(mktemp -d)"
-trap 'rm -rf "$config"' EXIT
+scratch="$(mktemp -d)"
+made_run_systemd=""
+trap 'rm -rf "$config" "$scratch"; [ -z "$made_run_systemd" ] || $sudo rmdir /run/systemd/system' EXIT
 XDG_CONFIG_HOME="$config" xvfb-run -a bash -c '
   zephrin & pid=$!
   for _ in $(seq 150); do
@@ -97,13 +100,42 @@ XDG_CONFIG_HOME="$config" xvfb-run -a bash -c '
   echo "no window within 30 s"; kill -KILL $pid; exit 1
 ' || fail "zephrin did not show its window and end cleanly on SIGTERM"
 
-echo "== apt-get purge, after the operator enabled the unit and it ran"
+echo "== apt-get upgrade and remove, after the operator enabled the unit and it ran"
 files="$(dpkg -L zephrin)"
 $sudo systemctl enable $unit
 wants=/etc/systemd/system/multi-user.target.wants/$unit
 [ -L $wants ] || fail "systemctl enable made no link"
 $sudo install -d -m 0700 -o zephrin -g zephrin /var/lib/zephrin
 $sudo touch /var/lib/zephrin/accepted-salts
+# The next version: the same build under a newer version number, since what an upgrade runs
+# is the maintainer scripts.
+dpkg-deb -R "$deb" "$scratch/next"
+sed -i 's/^Version: .*/Version: 3.2+next1/' "$scratch/next/DEBIAN/control"
+dpkg-deb --root-owner-group -b "$scratch/next" "$scratch/zephrin_3.2+next1.deb" >/dev/null
+# The maintainer scripts call on systemd only where it runs (/run/systemd/system), which build
+# machines and containers lack; there a stand-in deb-systemd-invoke, first on the PATH that apt
+# gives dpkg, records what they ask of systemd, as the real one would pass it on.
+printf '#!/bin/sh\necho "$*" >>"%s/asked"\n' "$scratch" >"$scratch/deb-systemd-invoke"
+chmod 755 "$scratch/deb-systemd-invoke"
+asked() { # apt-get ARGS..., then what the maintainer scripts asked of systemd
+  rm -f "$scratch/asked"
+  if [ ! -d /run/systemd/system ]; then
+    $sudo mkdir -p /run/systemd/system
+    made_run_systemd=1
+  fi
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get -y -q \
+    -o DPkg::Path="$scratch:/usr/sbin:/usr/bin:/sbin:/bin" "$@" >/dev/null
+  if [ -n "$made_run_systemd" ]; then $sudo rmdir /run/systemd/system; made_run_systemd=""; fi
+  cat "$scratch/asked" 2>/dev/null || true
+}
+upgrade="$(asked install "$scratch/zephrin_3.2+next1.deb")"
+[ "$(dpkg-query -W -f='${Version}' zephrin)" = 3.2+next1 ] || fail "the upgrade did not install"
+grep -qx "restart $unit" <<<"$upgrade" || fail "an upgrade does not restart the service: $upgrade"
+removal="$(asked remove zephrin)"
+grep -qx "stop $unit" <<<"$removal" || fail "removing the package leaves the service running"
+echo "upgrade: restart $unit; removal: stop $unit"
+
+echo "== apt-get purge"
 $sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q zephrin
 left=0
 while IFS= read -r path; do

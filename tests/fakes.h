@@ -26,7 +26,7 @@
 // A menu entry, a button, a label, a lamp or a text box: what the form set, and its handler.
 struct FakeControl : MenuEntry, CommandButton, Label, Shape, TextBox {
     bool isChecked = false, shown = true;
-    QString content, tip;
+    QString content, tip, spoken;
     int style = FillStyle::Transparent;
     std::uint32_t colour = Colour::Green;
     ClickHandler click;
@@ -40,6 +40,7 @@ struct FakeControl : MenuEntry, CommandButton, Label, Shape, TextBox {
     void setFillStyle(int s) override { style = s; }
     std::uint32_t fillColor() const override { return colour; }
     void setFillColor(std::uint32_t c) override { colour = c; }
+    void setStateText(const QString& t) override { spoken = t; }
     bool lit() const { return style == FillStyle::Solid; }
     QString text() const override { return content; }
     void setText(const QString& t) override { content = t; }
@@ -83,7 +84,7 @@ struct FakeRichTextBox : RichTextBox {
 };
 
 struct FakeWindow : FormWindow {
-    double x = 0, y = 0;
+    double x = -1, y = -1; // until placed: where the window manager puts it
     ClickHandler unload;
     double left() const override { return x; }
     void setLeft(double t) override { x = t; }

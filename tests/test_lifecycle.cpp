@@ -65,6 +65,7 @@ TEST_F(StartUpTest, ANetworkPortConnectsByItselfOnlyWithAHost)
 TEST_F(StartUpTest, MissingOrDamagedValuesStopStartUpWhereTheyAre)
 {
     EXPECT_EQ(store.values.size(), 1u) << "a first start stores only the key";
+    EXPECT_EQ(ui.win.y, -1) << "and leaves the window where the window manager puts it";
     EXPECT_EQ(DecryptText(store.setting("Password"), "Zephrin"), "Zephrin");
     stored("port", "2");
     form.Form_Load();

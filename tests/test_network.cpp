@@ -20,11 +20,11 @@ protected:
         form.protocol = protocol;
         boxes().clear();
     }
-    // The status and the network lamp's colour, and whether it is lit.
-    std::tuple<QString, std::uint32_t, bool> net()
+    // The status and the network lamp's colour, whether it is lit, and what a reader hears.
+    std::tuple<QString, std::uint32_t, bool, QString> net()
     {
-        return {ui.label("lblStatus").content, ui.shape("shpNetStat").colour,
-                ui.shape("shpNetStat").lit()};
+        const FakeControl& lamp = ui.shape("shpNetStat");
+        return {ui.label("lblStatus").content, lamp.colour, lamp.lit(), lamp.spoken};
     }
     // The texts of the messages sent, decrypted under the form's key.
     QStringList sentTexts()
@@ -56,28 +56,33 @@ TEST_F(NetworkTest, TheConnectionsEventsAndDisconnectShowInTheLampAndTheStatus)
     expectOneBox("Disonnect button only works when TCP port is selected.");
 
     menu("mnuTCPPort1").click();
+    EXPECT_EQ(net(), std::tuple("", Colour::Green, false, "not connected"));
+    ui.dialog.answers = {QString("shack.local")};
+    button("cmdConnect").click();
+    EXPECT_EQ(net(), std::tuple("", Colour::Yellow, false, "connecting")) << "a lamp not yet lit";
+    boxes().clear(); // the question for the host
     form.protocol = "1";
     socket.currentState = Socket::Connected;
     socket.events.connected();
-    EXPECT_EQ(net(), std::tuple("Sent data", Colour::Green, true));
+    EXPECT_EQ(net(), std::tuple("Sent data", Colour::Green, true, "connected"));
     EXPECT_EQ(sentTexts(), (QStringList{"?TX\r", "?RX\r", "AUX100\r", "AUX200\r"}));
     EXPECT_TRUE(menu("mnuOTRSP").isChecked);
     socket.events.closedByPeer();
     socket.events.error(10061, "refused"); // not failed: nothing to show
-    EXPECT_EQ(net(), std::tuple("Connection closed", Colour::Yellow, true));
+    EXPECT_EQ(net(), std::tuple("Connection closed", Colour::Yellow, true, "closed by the server"));
     socket.currentState = Socket::Failed;
     socket.events.error(10061, "refused");
-    EXPECT_EQ(net(), std::tuple("Network error", Colour::Red, true));
+    EXPECT_EQ(net(), std::tuple("Network error", Colour::Red, true, "connection failed"));
     EXPECT_TRUE(boxes().empty());
     form.protocol = "";
     socket.events.connected();
-    EXPECT_EQ(net(), std::tuple("Network error", Colour::Green, true));
+    EXPECT_EQ(net(), std::tuple("Network error", Colour::Green, true, "connected"));
     expectOneBox("VB6 runtime error (wsk_connect): 13 - Type mismatch");
 
     setLamps("LLLLL");
     button("cmdDisconnect").click();
     EXPECT_EQ(socket.currentState, Socket::Closed);
-    EXPECT_EQ(net(), std::tuple("Network disconnected", Colour::Green, false));
+    EXPECT_EQ(net(), std::tuple("Network disconnected", Colour::Green, false, "not connected"));
     EXPECT_EQ(lamps(), "ddddd");
 }
 

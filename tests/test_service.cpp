@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // zephrin-server as systemd starts it: the key as a credential, the state folder named in
-// STATE_DIRECTORY, its output the journal's stream. The build machines have no systemd running,
-// so the test sets what systemd would set.
+// STATE_DIRECTORY, its output the journal's stream, and the status that bad usage ends it with.
+// The build machines have no systemd running, so the test sets what systemd would set.
 
 #include "server_process.h"
 
@@ -57,6 +57,20 @@ TEST(ServerAsService, TakesTheCredentialKeyAgainOnSighupUsesTheStateFolderAndLog
     server.terminate();
     ASSERT_TRUE(server.waitForFinished(5000));
     EXPECT_EQ(server.exitCode(), 0);
+}
+
+// Bad usage ends the server with status 2, which the unit does not restart, and says what is
+// wrong and where to look. (What each option takes is the option parser's own test.)
+TEST(ServerUsage, EndsWithStatusTwoAndSaysWhatIsWrong)
+{
+    QProcess server;
+    server.start(ZEPHRIN_SERVER, {"--simulate", "otrsp", "--allow", "10.0.0.0/33"});
+    ASSERT_TRUE(server.waitForFinished(5000));
+    const QString said = server.readAllStandardError();
+    EXPECT_EQ(server.exitCode(), 2) << said.toStdString();
+    EXPECT_TRUE(said.startsWith("zephrin-server: --allow takes") &&
+                said.endsWith("10.0.0.0/33\nSee zephrin-server --help.\n"))
+        << said.toStdString();
 }
 
 } // namespace

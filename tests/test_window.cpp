@@ -26,6 +26,7 @@
 #include <QMainWindow>
 #include <QTcpSocket>
 #include <QTemporaryFile>
+#include <QTest>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
@@ -171,10 +172,13 @@ TEST_F(WindowTest, CommandsReachTheBoxAsExactBytesUntilItIsUnplugged)
 {
     trigger("mnuOTRSP");
     EXPECT_EQ(pty.read(22), QByteArray("?TX\r?RX\rAUX100\rAUX200\r"));
-    // An access key acts at once, as a click does, with no animation to wait for.
-    QShortcutEvent accessKey(QKeySequence("Alt+S"), 0);
-    QApplication::sendEvent(window->findChild<QAbstractButton*>("RxFocusS"), &accessKey);
+    // An access key pressed on the window acts at once, as a click does, with no animation to
+    // wait for; held, it does not repeat.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_S, Qt::AltModifier);
     EXPECT_EQ(pty.read(5, 20), QByteArray("RX1S\r"));
+    qt_sendShortcutOverrideEvent(window, 0, Qt::Key_S, Qt::AltModifier, "s", /*autorep*/ true);
     EXPECT_TRUE(pty.read(1, 50).isEmpty() && dialog.prompts().isEmpty()) << "nothing but those";
 
     // Unplugged: the hang-up is noticed at once and the descriptor let go, so that nothing polls
