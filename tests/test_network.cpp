@@ -213,7 +213,7 @@ TEST_F(NetworkTest, WithSecureLinkTickedTheLinkIsTlsWithPlainLines)
 
     boxes().clear();
     socket.events.secureLinkFailed("decrypt error");
-    EXPECT_EQ(net(), std::tuple("Secure link failed", Colour::Red, true));
+    EXPECT_EQ(net(), std::tuple("Secure link failed", Colour::Red, true, "secure link failed"));
     ASSERT_EQ(boxes().size(), 1u);
     EXPECT_TRUE(boxes()[0].prompt.contains("failed: decrypt error."));
     menu("mnuSecureLink").click();
