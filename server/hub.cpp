@@ -106,6 +106,13 @@ void Hub::accept()
     while (server_.hasPendingConnections()) {
         if (clients_.size() >= std::size_t(limits_.maxClients) && !makeRoom()) {
             server_.pauseAccepting();
+            // Taken again when a place is free, or when a new connection's grace is over.
+            QTimer::singleShot(FirstCommandGraceMs, &second_, [this] {
+                if (server_.isListening()) {
+                    server_.resumeAccepting();
+                    accept();
+                }
+            });
             return;
         }
         QTcpSocket* socket = server_.nextPendingConnection();
@@ -161,11 +168,12 @@ QString Hub::refusalFor(const QHostAddress& peer, bool* quiet)
 
 // A full server closes its oldest connection that has neither proven the key nor anything on
 // its way, if there is one: an operator's connection is never pushed out by one that has not
-// proven the key, nor is a new operator's whose first command is being read.
+// proven the key, nor is a new operator's, whose first command is being read or has a moment
+// to come.
 bool Hub::makeRoom()
 {
     const auto idle = std::find_if(clients_.begin(), clients_.end(), [](Client* c) {
-        return !c->proven() && !c->transport().busy();
+        return !c->proven() && !c->transport().busy() && c->connectedMs() >= FirstCommandGraceMs;
     });
     if (idle == clients_.end())
         return false;
