@@ -3,6 +3,7 @@
 
 #include "cipher/cipher_error.h"
 #include "cipher/tls_key.h"
+#include "platform/qt/tls_configuration.h"
 #include "platform/tls_link.h"
 #include "client_limits.h"
 #include "log.h"
@@ -18,19 +19,10 @@ namespace {
 
 QSslConfiguration tlsConfiguration()
 {
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    // Qt offers pre-shared keys in TLS 1.3 only behind an environment switch.
-    configuration.setProtocol(QSsl::TlsV1_2);
-    // The key authenticates both ends; there is no certificate to verify.
-    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
-    QList<QSslCipher> ciphers;
-    for (const char* name : tlslink::CipherSuites)
-        if (const QSslCipher cipher(QString::fromLatin1(name)); !cipher.isNull())
-            ciphers << cipher;
-    if (ciphers.isEmpty())
+    const QSslConfiguration configuration = tlsLinkConfiguration();
+    if (configuration.ciphers().isEmpty())
         serverlog::warning("zephrin-server: warning: the TLS library offers none of the ECDHE-PSK "
                            "suites: no TLS connection can succeed");
-    configuration.setCiphers(ciphers);
     return configuration;
 }
 

@@ -1,32 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "qt_socket.h"
 
-#include "platform/tls_link.h"
 #include "event_gate.h"
+#include "platform/qt/tls_configuration.h"
 #include "platform/runtime_error.h"
+#include "platform/tls_link.h"
 
-#include <QSslCipher>
-#include <QSslConfiguration>
 #include <QSslPreSharedKeyAuthenticator>
 
-namespace {
-
-QSslConfiguration tlsConfiguration()
-{
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    // Qt offers pre-shared keys in TLS 1.3 only behind an environment switch.
-    configuration.setProtocol(QSsl::TlsV1_2);
-    // No certificate: the key authenticates the server.
-    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
-    QList<QSslCipher> ciphers;
-    for (const char* name : tlslink::CipherSuites)
-        if (const QSslCipher cipher(QString::fromLatin1(name)); !cipher.isNull())
-            ciphers << cipher;
-    configuration.setCiphers(ciphers);
-    return configuration;
-}
-
-} // namespace
 
 QtSocket::QtSocket(EventGate& gate) : gate_(gate)
 {
@@ -100,7 +81,7 @@ void QtSocket::connectSecurely(const QString& host, int port, const QByteArray& 
     close();
     secure_ = true;
     preSharedKey_ = preSharedKey;
-    socket_.setSslConfiguration(tlsConfiguration());
+    socket_.setSslConfiguration(tlsLinkConfiguration());
     socket_.connectToHostEncrypted(host, quint16(port));
 }
 
