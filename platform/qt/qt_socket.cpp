@@ -8,7 +8,6 @@
 
 #include <QSslPreSharedKeyAuthenticator>
 
-
 QtSocket::QtSocket(EventGate& gate) : gate_(gate)
 {
     // What the window has not read stays with the server: TCP holds it back.
