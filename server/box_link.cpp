@@ -90,9 +90,9 @@ void SerialBox::tryOpen()
     hangUpWatch_.start();
     serverlog::event(
         QString(wasOpen_ ? "box is back on %1" : "box opened on %1 at 9600 8N1").arg(devicePath_));
+    const bool again = std::exchange(wasOpen_, true);
     if (onOpened)
-        onOpened(std::exchange(wasOpen_, true));
-    wasOpen_ = true;
+        onOpened(again);
 }
 
 void SerialBox::lost(const QString& reason)
