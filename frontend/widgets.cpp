@@ -105,18 +105,12 @@ CaptionButton::CaptionButton(const QString& caption, QWidget* parent) : QPushBut
 
 bool CaptionButton::event(QEvent* event)
 {
-    if (event->type() != QEvent::Shortcut)
+    if (event->type() != QEvent::Shortcut || static_cast<QShortcutEvent*>(event)->isAmbiguous())
         return QPushButton::event(event);
-    const auto* shortcut = static_cast<QShortcutEvent*>(event);
-    // Qt keeps the id of the access key's grab to itself, and the shortcut map hands a button
-    // only its own grabs: the first press tells it. From then on a held key does not repeat the
-    // command, as a held key would 18 times a second.
-    if (accessKeyId_ == 0 && shortcut->shortcutId() != 0) {
-        accessKeyId_ = shortcut->shortcutId();
-        setShortcutAutoRepeat(accessKeyId_, false);
-    }
-    if (accessKeyId_ == 0 || shortcut->shortcutId() != accessKeyId_ || shortcut->isAmbiguous())
-        return QPushButton::event(event);
+    // A held key does not repeat the command, as it would 18 times a second. Qt keeps the id of
+    // the access key's grab to itself, and the shortcut map hands a button only its own grabs:
+    // the first press tells it.
+    setShortcutAutoRepeat(static_cast<QShortcutEvent*>(event)->shortcutId(), false);
     // Qt answers its access key with an animated click that acts a tenth of a second later.
     if (focusPolicy() & Qt::TabFocus)
         setFocus(Qt::ShortcutFocusReason);

@@ -45,9 +45,6 @@ public:
 protected:
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent*) override;
-
-private:
-    int accessKeyId_ = 0;
 };
 
 // The terminal pane. It holds its text exactly as the program wrote it (carriage return and
