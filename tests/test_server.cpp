@@ -406,7 +406,8 @@ TEST(ServerWithSimulatedBox, AFullLogJunkAndReportsWaitingForKeysNeverHoldTheSer
     pumpUntil([] { return false; }, 500);
     Client honest(port);
     honest.sendText("?TX\r");
-    EXPECT_EQ(honest.receive(1, 5000), QStringList{"TX2\r"});
+    // Its answer, and perhaps a report of the others' commands before it: the same token.
+    EXPECT_EQ(honest.receive(1, 5000).value(0), "TX2\r");
     // Reports wait for keys; a newer report of the focus takes the older's place meanwhile.
     const QStringList reports = commands.receive(2400, 1000);
     EXPECT_LT(reports.size(), 400);
