@@ -29,7 +29,6 @@ public:
     // It has shown that it knows the key, and may keep its place.
     bool proven() const { return transport_->proven(); }
     Transport& transport() { return *transport_; }
-    qint64 connectedMs() const { return connected_.elapsed(); }
     bool deliver(const QByteArray& bytes) override;
     // It hung up, was let go, or may go: the owner retires it (never inside this call).
     std::function<void()> onGone;

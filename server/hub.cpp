@@ -105,14 +105,7 @@ void Hub::accept()
 {
     while (server_.hasPendingConnections()) {
         if (clients_.size() >= std::size_t(limits_.maxClients) && !makeRoom()) {
-            server_.pauseAccepting();
-            // Taken again when a place is free, or when a new connection's grace is over.
-            QTimer::singleShot(FirstCommandGraceMs, &second_, [this] {
-                if (server_.isListening()) {
-                    server_.resumeAccepting();
-                    accept();
-                }
-            });
+            server_.pauseAccepting(); // taken again when a place is free
             return;
         }
         QTcpSocket* socket = server_.nextPendingConnection();
@@ -166,22 +159,32 @@ QString Hub::refusalFor(const QHostAddress& peer, bool* quiet)
     return {};
 }
 
-// A full server closes its oldest connection that has neither proven the key nor anything on
-// its way, if there is one: an operator's connection is never pushed out by one that has not
-// proven the key, nor is a new operator's, whose first command is being read or has a moment
-// to come.
+// A full server closes a connection that has neither proven the key nor anything on its way, if
+// there is one: an operator's connection is never pushed out by one that has not proven the key.
+// It is taken from the address that holds the most connections, the oldest of them: a stranger
+// who opens connections without end pushes out its own, not a new operator's whose first command
+// is still on its way.
 bool Hub::makeRoom()
 {
-    const auto idle = std::find_if(clients_.begin(), clients_.end(), [](Client* c) {
-        return !c->proven() && !c->transport().busy() && c->connectedMs() >= FirstCommandGraceMs;
-    });
-    if (idle == clients_.end())
+    Client* chosen = nullptr;
+    qsizetype most = 0;
+    for (Client* client : clients_) {
+        if (client->proven() || client->transport().busy())
+            continue;
+        const qsizetype fromThere = std::count_if(
+            clients_.begin(), clients_.end(),
+            [&](const Client* other) { return other->address() == client->address(); });
+        if (fromThere > most) {
+            chosen = client;
+            most = fromThere;
+        }
+    }
+    if (!chosen)
         return false;
-    Client* oldest = *idle;
     serverlog::event(QString("%1 has sent no command: disconnected to make room for a new "
                              "connection (--max-clients)")
-                         .arg(oldest->name()));
-    oldest->transport().abort();
+                         .arg(chosen->name()));
+    chosen->transport().abort();
     return true;
 }
 

@@ -51,9 +51,6 @@ public:
 
 private:
     static constexpr int SecondMs = 1000;
-    // A new connection is not pushed out to make room before it had this long to send its first
-    // command.
-    static constexpr int FirstCommandGraceMs = 1000;
 
     // An address whose connections sent what no operator sends is not let in for a while,
     // doubling each time.

@@ -48,8 +48,7 @@ TEST(ServerWithSimulatedBox, StrangersIdlersAndEndlessTextAreLetGoAndMakeRoomFor
     operating.send(QByteArray(Bound, 'x'));
     operating.sendText("FT1\r"); // its prefix lets the server drop what came before
     EXPECT_EQ(operating.receive(1), QStringList{"FT1\r"});
-    // Full: the connection that has sent no command goes once it had a moment to, never the one
-    // that has.
+    // Full: the connection that has sent no command goes, never the one that has.
     Client endless(server.port());
     EXPECT_TRUE(idle.isDisconnected());
     EXPECT_TRUE(server.waitForLog("client 2 (127.0.0.1) has sent no command: disconnected"));
